@@ -14,3 +14,17 @@ TEST(FFLoader, LoadsEverySystemLibraryAndBindsEntryPoints) {
   ASSERT_NE(ff::avcodec_find_encoder_by_name, nullptr);
   EXPECT_NE(ff::avcodec_find_encoder_by_name("mpeg4"), nullptr);
 }
+
+#include "test_media.h"
+#include <filesystem>
+
+TEST(TestMedia, GeneratesEveryFixture) {
+  using vidmill::testing::Clip;
+  for (Clip c : {Clip::Mp4H264Aac, Clip::AviMpeg4Mp3, Clip::MkvSubsChapters, Clip::WebmVp9Opus,
+                 Clip::WavPcm, Clip::Mp3Audio, Clip::Mp4TwoAudio, Clip::ZeroBytes, Clip::Truncated,
+                 Clip::RandomBytes, Clip::WrongExtension}) {
+    const std::string path = vidmill::testing::MediaPath(c);
+    ASSERT_FALSE(path.empty());
+    EXPECT_TRUE(std::filesystem::exists(path)) << path;
+  }
+}
