@@ -91,7 +91,7 @@ extern "C" {
   X(av_guess_format) X(av_guess_codec) X(av_codec_get_id) X(av_codec_get_tag) \
   X(avformat_query_codec) X(av_dump_format) X(avio_open2) X(avio_closep) X(avio_close) \
   X(avio_alloc_context) X(avio_context_free) X(avio_size) X(avio_flush) X(avio_feof) X(avio_seek) \
-  X(avio_skip) X(avio_find_protocol_name) X(avio_check) X(av_guess_frame_rate) \
+  X(avio_skip) X(avio_find_protocol_name) X(avio_check) X(avio_write) X(avio_read) X(av_guess_frame_rate) \
   X(av_guess_sample_aspect_ratio) X(av_filename_number_test) X(av_demuxer_iterate) \
   X(av_muxer_iterate) X(avformat_get_class) X(avformat_match_stream_specifier) \
   X(av_stream_get_parser) X(av_find_program_from_stream)
