@@ -104,7 +104,7 @@ extern "C" {
   X(av_reduce) X(av_gcd) X(av_d2q) X(av_mul_q) X(av_div_q) X(av_add_q) X(av_sub_q) \
   X(av_find_nearest_q_idx) X(av_gettime) X(av_gettime_relative) X(av_usleep) X(av_strerror) \
   X(av_strlcpy) X(av_strstart) X(av_frame_alloc) X(av_frame_free) X(av_frame_unref) \
-  X(av_frame_ref) X(av_frame_clone) X(av_frame_get_buffer) X(av_frame_make_writable) \
+  X(av_frame_ref) X(av_frame_clone) X(av_frame_get_buffer) X(av_frame_make_writable) X(av_frame_is_writable) \
   X(av_frame_move_ref) X(av_frame_copy) X(av_frame_copy_props) X(av_dict_set) X(av_dict_get) \
   X(av_dict_free) X(av_dict_copy) X(av_dict_count) X(av_dict_set_int) X(av_opt_set) \
   X(av_opt_set_int) X(av_opt_set_q) X(av_opt_set_bin) X(av_opt_get) X(av_opt_find) X(av_opt_find2) \
