@@ -1,0 +1,153 @@
+#include "core/format_converter.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+#include "core/engine_error.h"
+#include "core/entry_points.h"
+
+namespace vidmill {
+namespace {
+
+constexpr int kScalerFlags = SWS_BICUBIC;
+
+bool FormatOfBits(int bits, TBMPPixelFormat* format) {
+  switch (bits) {
+    case 8: *format = pf8bit; return true;
+    case 15: *format = pf15bit; return true;
+    case 16: *format = pf16bit; return true;
+    case 24: *format = pf24bit; return true;
+    case 32: *format = pf32bit; return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+TFormatConverter::TFormatConverter() { Reset(); }
+
+TFormatConverter::~TFormatConverter() {
+  if (ff::sws_freeContext) {
+    ff::sws_freeContext(to_rgb_);
+    ff::sws_freeContext(from_rgb_);
+  }
+  if (ff::av_free) ff::av_free(rgb_buffer_);
+}
+
+void TFormatConverter::SetBitsPixel(int bits) {
+  if (bits == bits_pixel_) return;
+  TBMPPixelFormat format;
+  if (!FormatOfBits(bits, &format)) {
+    throw EEngineError("Invalid BitsPixel " + std::to_string(bits));
+  }
+  SetBMPPixFmt(format);
+}
+
+void TFormatConverter::SetBMPPixFmt(TBMPPixelFormat format) {
+  if (format == bmp_pix_fmt_) return;
+  bmp_pix_fmt_ = format;
+  Reset();
+}
+
+void TFormatConverter::Reset() {
+  dib_ = TDIB{};
+  rgb_picture_ = TPicture{};
+  rgb_ref_ = TPicture{};
+  has_ref_ = false;
+  bits_pixel_ = BitsPixelOf(bmp_pix_fmt_);
+  av_pix_fmt_ = AVPixFmtOf(bmp_pix_fmt_);
+  bitmap_.SetPixelFormat(bmp_pix_fmt_);
+}
+
+bool TFormatConverter::EnsureRGBBuffer(int width, int height) {
+  // Rows padded to 4 bytes, like the bitmap's, so one row copy fits both.
+  const int size = ff::av_image_get_buffer_size(av_pix_fmt_, width, height, 4);
+  if (size < 0) return false;
+  if (!rgb_buffer_ || rgb_buf_size_ < size) {
+    ff::av_free(rgb_buffer_);
+    rgb_buf_size_ = 0;
+    rgb_buffer_ = static_cast<uint8_t*>(ff::av_malloc(size));
+    if (!rgb_buffer_) return false;
+    rgb_buf_size_ = size;
+  }
+  return ff::av_image_fill_arrays(rgb_picture_.data, rgb_picture_.linesize, rgb_buffer_,
+                                  av_pix_fmt_, width, height, 4) >= 0;
+}
+
+bool TFormatConverter::PictureToRGB(const TPicture& picture, AVPixelFormat pix_fmt,
+                                    bool fill_bitmap, int height, int width) {
+  bitmap_.SetSize(width, height);
+  const bool direct = pix_fmt == av_pix_fmt_ && width % 2 == 0 && height % 2 == 0 &&
+                      picture.linesize[0] == BitmapRowBytes(width, bits_pixel_);
+  if (direct) {
+    SetRef(picture, width, height);
+  } else {
+    if (width <= 0 || height <= 0 || !EnsureRGBBuffer(width, height)) {
+      has_ref_ = false;
+      last_err_msg_ = "Cannot initialize the toRGB conversion context";
+      return false;
+    }
+    to_rgb_ = ff::sws_getCachedContext(to_rgb_, width, height, pix_fmt, width, height, av_pix_fmt_,
+                                       kScalerFlags, nullptr, nullptr, nullptr);
+    if (!to_rgb_) {
+      has_ref_ = false;
+      last_err_msg_ = "Cannot initialize the toRGB conversion context";
+      return false;
+    }
+    ff::sws_scale(to_rgb_, picture.data, picture.linesize, 0, height, rgb_picture_.data,
+                  rgb_picture_.linesize);
+    SetRef(rgb_picture_, width, height);
+  }
+  if (fill_bitmap) RGBToBitmap();
+  return true;
+}
+
+void TFormatConverter::SetRef(const TPicture& picture, int width, int height) {
+  rgb_ref_ = picture;
+  has_ref_ = true;
+  dib_.type = 0;
+  dib_.width = width;
+  dib_.height = height;
+  dib_.bytes_per_row = picture.linesize[0];
+  dib_.planes = 1;
+  dib_.bits_pixel = bits_pixel_;
+  dib_.pixels = picture.data[0];
+}
+
+void TFormatConverter::CopyRows(bool to_bitmap) {
+  assert(has_ref_ && "no RGB picture to copy");
+  if (!has_ref_) return;
+  const int rows = std::min(dib_.height, bitmap_.Height());
+  const int bytes = std::min(std::abs(rgb_ref_.linesize[0]), bitmap_.Stride());
+  for (int row = 0; row < rows; ++row) {
+    uint8_t* picture_row = rgb_ref_.data[0] + static_cast<ptrdiff_t>(row) * rgb_ref_.linesize[0];
+    uint8_t* bitmap_row = bitmap_.ScanLine(row);
+    if (to_bitmap) {
+      std::memcpy(bitmap_row, picture_row, bytes);
+    } else {
+      std::memcpy(picture_row, bitmap_row, bytes);
+    }
+  }
+}
+
+void TFormatConverter::RGBToBitmap() { CopyRows(true); }
+
+void TFormatConverter::BitmapToRGB() { CopyRows(false); }
+
+bool TFormatConverter::RGBToPicture(TPicture& picture, AVPixelFormat pix_fmt, int height,
+                                    int width) {
+  assert(has_ref_ && "no RGB picture to convert");
+  if (!has_ref_) return false;
+  from_rgb_ = ff::sws_getCachedContext(from_rgb_, width, height, av_pix_fmt_, width, height,
+                                       pix_fmt, kScalerFlags, nullptr, nullptr, nullptr);
+  if (!from_rgb_) {
+    last_err_msg_ = "Cannot initialize the fromRGB conversion context";
+    return false;
+  }
+  ff::sws_scale(from_rgb_, rgb_ref_.data, rgb_ref_.linesize, 0, height, picture.data,
+                picture.linesize);
+  return true;
+}
+
+}  // namespace vidmill
