@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -14,12 +15,6 @@
 namespace vidmill {
 namespace {
 
-template <typename... Args>
-std::string Format(const char* fmt, Args... args) {
-  char buf[256];
-  const int n = std::snprintf(buf, sizeof buf, fmt, args...);
-  return n < 0 ? std::string() : std::string(buf, std::min<size_t>(n, sizeof buf - 1));
-}
 
 // Texts of the libraries' own error codes.
 const std::pair<int, const char*> kLibraryErrors[] = {
@@ -113,12 +108,29 @@ std::string Trim(const std::string& s) {
 
 }  // namespace
 
+std::string FormatText(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string s;
+  if (n > 0) {
+    s.resize(static_cast<size_t>(n) + 1);
+    std::vsnprintf(s.data(), s.size(), format, again);
+    s.resize(static_cast<size_t>(n));
+  }
+  va_end(again);
+  return s;
+}
+
 std::string SizeText(int64_t bytes) {
   const double b = static_cast<double>(bytes);
-  if (bytes > 1073741824) return Format("%.2f GB", b / 1073741824.0);
-  if (bytes > 1048576) return Format("%.2f MB", b / 1048576.0);
-  if (bytes > 1024) return Format("%.2f KB", b / 1024.0);
-  return Format("%lld Byte", static_cast<long long>(bytes));
+  if (bytes > 1073741824) return FormatText("%.2f GB", b / 1073741824.0);
+  if (bytes > 1048576) return FormatText("%.2f MB", b / 1048576.0);
+  if (bytes > 1024) return FormatText("%.2f KB", b / 1024.0);
+  return FormatText("%lld Byte", static_cast<long long>(bytes));
 }
 
 std::string TimeText(int64_t us) {
@@ -127,7 +139,7 @@ std::string TimeText(int64_t us) {
   const long long minutes = us % 3600000000LL / 60000000LL;
   const long long seconds = us % 60000000LL / 1000000LL;
   const long long millis = us % 1000000LL * 1000 / 1000000LL;
-  return Format("%.2lld:%.2lld:%.2lld.%.3lld", hours, minutes, seconds, millis);
+  return FormatText("%.2lld:%.2lld:%.2lld.%.3lld", hours, minutes, seconds, millis);
 }
 
 std::string DateText(int64_t seconds_since_epoch, const std::string& format) {
@@ -149,7 +161,7 @@ std::string DateText(int64_t seconds_since_epoch, const std::string& format) {
       const size_t len = std::char_traits<char>::length(token);
       if (format.compare(i, len, token) != 0) continue;
       const int width = len == 1 ? 1 : static_cast<int>(len);
-      out += Format("%0*d", width, value);
+      out += FormatText("%0*d", width, value);
       i += len;
       matched = true;
       break;
@@ -199,7 +211,7 @@ std::string CodecDescription(const AVCodecParameters* par) {
   if (!par) return {};
   if (const AVCodec* dec = ff::avcodec_find_decoder ? ff::avcodec_find_decoder(par->codec_id) : nullptr) {
     const std::string long_name = Trim(dec->long_name ? dec->long_name : "");
-    return long_name.empty() ? std::string(dec->name) : Format("%s(%s)", dec->name, long_name.c_str());
+    return long_name.empty() ? std::string(dec->name) : FormatText("%s(%s)", dec->name, long_name.c_str());
   }
   if (par->codec_id == AV_CODEC_ID_MPEG2TS) return "mpeg2ts";
   if (par->codec_id != AV_CODEC_ID_NONE && ff::avcodec_descriptor_get) {
@@ -213,8 +225,8 @@ std::string CodecDescription(const AVCodecParameters* par) {
                      static_cast<char>(tag >> 16 & 0xff), static_cast<char>(tag >> 24 & 0xff)};
   bool printable = true;
   for (char ch : c) printable = printable && ch >= 32 && ch <= 126;
-  if (printable) return Format("%c%c%c%c / 0x%04X", c[0], c[1], c[2], c[3], tag);
-  return Format("0x%04X", tag);
+  if (printable) return FormatText("%c%c%c%c / 0x%04X", c[0], c[1], c[2], c[3], tag);
+  return FormatText("0x%04X", tag);
 }
 
 std::string ErrorCodeText(int code) {
@@ -226,7 +238,7 @@ std::string ErrorCodeText(int code) {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
     if (ff::av_strerror(code, buf, sizeof buf) == 0) return buf;
   }
-  return Format("Error number %d occurred", code);
+  return FormatText("Error number %d occurred", code);
 }
 
 std::string ErrorText(const std::string& file_name, int code) {

@@ -19,6 +19,9 @@ extern "C" {
 
 namespace vidmill {
 
+// printf into a new string, of any length.
+std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // "%.2f GB" above 1073741824 bytes, "%.2f MB" above 1048576, "%.2f KB" above
 // 1024, else "%d Byte" (so -1 gives "-1 Byte").
 std::string SizeText(int64_t bytes);
