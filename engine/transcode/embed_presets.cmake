@@ -1,0 +1,15 @@
+# Writes the preset files of a folder into a C++ table (run with cmake -P).
+# In: DIR (folder of *.ffpreset files), OUT (the .cpp file to write).
+file(GLOB files "${DIR}/*.ffpreset")
+list(SORT files)
+set(body "// Generated from the preset files of the project; do not edit.\n")
+string(APPEND body "#include \"transcode/builtin_presets.h\"\n\nnamespace vidmill {\n\n")
+string(APPEND body "const std::vector<TPresetFile>& PresetFiles() {\n  static const std::vector<TPresetFile> files = {\n")
+foreach(f ${files})
+  get_filename_component(name "${f}" NAME_WE)
+  file(READ "${f}" text)
+  string(APPEND body "      {\"${name}\", R\"vmpreset(${text})vmpreset\"},\n")
+endforeach()
+string(APPEND body "  };\n  return files;\n}\n\n}  // namespace vidmill\n")
+file(WRITE "${OUT}.tmp" "${body}")
+file(COPY_FILE "${OUT}.tmp" "${OUT}" ONLY_IF_DIFFERENT)
