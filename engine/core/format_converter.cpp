@@ -11,6 +11,7 @@ namespace vidmill {
 namespace {
 
 constexpr int kScalerFlags = SWS_BICUBIC;
+constexpr int kRowAlign = 64;
 
 bool FormatOfBits(int bits, TBMPPixelFormat* format) {
   switch (bits) {
@@ -21,6 +22,18 @@ bool FormatOfBits(int bits, TBMPPixelFormat* format) {
     case 32: *format = pf32bit; return true;
     default: return false;
   }
+}
+
+// The scaler aborts the process on a format it does not know, so ask first.
+SwsContext* CachedScaler(SwsContext* ctx, int width, int height, AVPixelFormat from,
+                         AVPixelFormat to) {
+  if (width <= 0 || height <= 0 || !ff::sws_isSupportedInput(from) ||
+      !ff::sws_isSupportedOutput(to)) {
+    ff::sws_freeContext(ctx);
+    return nullptr;
+  }
+  return ff::sws_getCachedContext(ctx, width, height, from, width, height, to, kScalerFlags,
+                                  nullptr, nullptr, nullptr);
 }
 
 }  // namespace
@@ -61,18 +74,19 @@ void TFormatConverter::Reset() {
 }
 
 bool TFormatConverter::EnsureRGBBuffer(int width, int height) {
-  // Rows padded to 4 bytes, like the bitmap's, so one row copy fits both.
-  const int size = ff::av_image_get_buffer_size(av_pix_fmt_, width, height, 4);
+  // Rows aligned for the scaler's vector code, which writes whole blocks and
+  // so may pass the last pixel of a row, but never the row's line size.
+  const int size = ff::av_image_get_buffer_size(av_pix_fmt_, width, height, kRowAlign);
   if (size < 0) return false;
   if (!rgb_buffer_ || rgb_buf_size_ < size) {
     ff::av_free(rgb_buffer_);
     rgb_buf_size_ = 0;
-    rgb_buffer_ = static_cast<uint8_t*>(ff::av_malloc(size));
+    rgb_buffer_ = static_cast<uint8_t*>(ff::av_malloc(size + kRowAlign));
     if (!rgb_buffer_) return false;
     rgb_buf_size_ = size;
   }
   return ff::av_image_fill_arrays(rgb_picture_.data, rgb_picture_.linesize, rgb_buffer_,
-                                  av_pix_fmt_, width, height, 4) >= 0;
+                                  av_pix_fmt_, width, height, kRowAlign) >= 0;
 }
 
 bool TFormatConverter::PictureToRGB(const TPicture& picture, AVPixelFormat pix_fmt,
@@ -88,8 +102,7 @@ bool TFormatConverter::PictureToRGB(const TPicture& picture, AVPixelFormat pix_f
       last_err_msg_ = "Cannot initialize the toRGB conversion context";
       return false;
     }
-    to_rgb_ = ff::sws_getCachedContext(to_rgb_, width, height, pix_fmt, width, height, av_pix_fmt_,
-                                       kScalerFlags, nullptr, nullptr, nullptr);
+    to_rgb_ = CachedScaler(to_rgb_, width, height, pix_fmt, av_pix_fmt_);
     if (!to_rgb_) {
       has_ref_ = false;
       last_err_msg_ = "Cannot initialize the toRGB conversion context";
@@ -139,8 +152,7 @@ bool TFormatConverter::RGBToPicture(TPicture& picture, AVPixelFormat pix_fmt, in
                                     int width) {
   assert(has_ref_ && "no RGB picture to convert");
   if (!has_ref_) return false;
-  from_rgb_ = ff::sws_getCachedContext(from_rgb_, width, height, av_pix_fmt_, width, height,
-                                       pix_fmt, kScalerFlags, nullptr, nullptr, nullptr);
+  from_rgb_ = CachedScaler(from_rgb_, width, height, av_pix_fmt_, pix_fmt);
   if (!from_rgb_) {
     last_err_msg_ = "Cannot initialize the fromRGB conversion context";
     return false;
