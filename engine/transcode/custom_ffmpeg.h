@@ -83,7 +83,7 @@ class TCustomFFmpeg {
   void DiscardOutputs();
   // Releases everything the task opened (inputs, outputs, run tables, the
   // option store); temporary outputs not committed are removed.
-  void CleanUp();
+  virtual void CleanUp();
 
   // Abandons a blocking open step at once (a stop without worker thread).
   void CancelIO() { io_start_time_ = 0; }

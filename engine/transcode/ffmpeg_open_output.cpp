@@ -486,6 +486,7 @@ void TCustomFFmpeg::JoinSetup() {
       ost->enc = src->enc;
       ost->codec = src->codec;
       ost->stream_copy = src->stream_copy;
+      ost->joined_slot = true;
       ost->codec_id = src->codec_id;
       ost->bitstream_filter_names = src->bitstream_filter_names;
       ost->forced_key_frames = src->forced_key_frames;

@@ -13,6 +13,7 @@
 #include "core/ff_log.h"
 #include "custom_ffmpeg.h"
 #include "ffmpeg_exception.h"
+#include "filters/adjust_filters.h"
 
 namespace vidmill {
 
@@ -34,6 +35,10 @@ bool InProgram(const AVFormatContext* ic, int stream_index, int program_id) {
   }
   return false;
 }
+
+// Whether the stream belongs to a further slot of a joined output, whose
+// encoder the first slot set up.
+bool IsJoinedSlot(const TAVOutputStream* ost) { return ost->joined_slot; }
 
 std::string ScaleFlagsText(int flags) { return FormatText("0x%X", static_cast<unsigned>(flags)); }
 
@@ -202,6 +207,8 @@ int TCustomFFmpeg::BuildVideoFilterGraph(TAVInputStream* ist, TAVOutputStream* o
   in.time_base = AVRational{1, 1000000};
   in.sample_aspect_ratio = dec->sample_aspect_ratio;
   in.frame_rate = ist->st->r_frame_rate;
+  RegisterEqFilter();
+  RegisterHueFilter();
   std::string chain;
   if (enc->width != dec->width || enc->height != dec->height)
     chain = FormatText("scale=%d:%d:flags=%s", enc->width, enc->height,
@@ -214,6 +221,17 @@ int TCustomFFmpeg::BuildVideoFilterGraph(TAVInputStream* ist, TAVOutputStream* o
     return AVERROR(EINVAL);
   }
   const TVideoFormat out = ost->filter->OutputFormat();
+  if (IsJoinedSlot(ost)) {
+    // A further input of a joined output: its pictures must fit the encoder.
+    if (out.width == enc->width && out.height == enc->height) return 0;
+    chain += FormatText(",scale=%d:%d", enc->width, enc->height);
+    ost->filter = TFilterChain::Create(chain, in, enc->pix_fmt, &error);
+    if (!ost->filter) {
+      last_err_msg_ = error;
+      return AVERROR(EINVAL);
+    }
+    return 0;
+  }
   enc->width = out.width;
   enc->height = out.height;
   if (out.sample_aspect_ratio.num) enc->sample_aspect_ratio = ost->st->sample_aspect_ratio = out.sample_aspect_ratio;
@@ -224,6 +242,16 @@ void TCustomFFmpeg::SetupEncoding(TAVOutputStream* ost, TAVInputStream* ist) {
   AVCodecContext* enc = ost->enc.get();
   AVCodecContext* dec = ist->dec;
   if (!dec) throw FFmpegException("invalid codec_type of output stream");
+  if (ost->joined_slot && enc->codec_type != AVMEDIA_TYPE_VIDEO) {
+    // The encoder is the first slot's; only this input's own conversion is set up.
+    ost->encoding_needed = true;
+    ist->decoding_needed = true;
+    ost->resample_sample_fmt = dec->sample_fmt;
+    ost->resample_channels = dec->ch_layout.nb_channels;
+    ost->resample_sample_rate = dec->sample_rate;
+    ost->audio_resample = enc->sample_rate != dec->sample_rate || opt_.audio_sync_method > 1;
+    return;
+  }
   switch (enc->codec_type) {
     case AVMEDIA_TYPE_VIDEO: {
       if (enc->pix_fmt == AV_PIX_FMT_NONE)
@@ -350,6 +378,7 @@ void TCustomFFmpeg::OpenEncoders() {
       ost->codec_id = codec->id;
       if (ff::avcodec_parameters_from_context(ost->st->codecpar, enc) < 0) throw FFmpegException("av_mallocz fail");
       if (ost->st->time_base.num == 0 || ost->st->time_base.den == 0) ost->st->time_base = enc->time_base;
+      if (enc->codec_type == AVMEDIA_TYPE_VIDEO) ost->st->avg_frame_rate = enc->framerate;
       extra_size_ += enc->extradata_size;
     }
   }
@@ -430,7 +459,6 @@ void TCustomFFmpeg::CopyMetadataAndChapters() {
   auto copy_chapters = [this](int in_index, int out_index) {
     AVFormatContext* is = InputContext(in_index);
     AVFormatContext* os = OutputContext(out_index);
-    const int64_t offset = input_files_[in_index].ts_offset - opt_.start_time;
     for (unsigned c = 0; c < is->nb_chapters; ++c) {
       const AVChapter* in_ch = is->chapters[c];
       const AVRational us = AVRational{1, 1000000};
@@ -456,7 +484,6 @@ void TCustomFFmpeg::CopyMetadataAndChapters() {
       os->chapters = grown;
       os->chapters[os->nb_chapters++] = out_ch;
     }
-    (void)offset;
   };
   for (const TAVChapterMap& m : opt_.chapter_maps) copy_chapters(m.in_file, m.out_file);
   if (opt_.chapter_maps.empty()) {
@@ -519,9 +546,9 @@ void TCustomFFmpeg::RunSetup() {
       TAVOutputStream* ost = ost_ptr.get();
       TAVInputStream* ist = &input_streams_[ost->source_index];
       if (!first_group) {
-        // The slots of a joined output share the first slot's streams and encoders.
-        ost->encoding_needed = !ost->stream_copy;
-        if (ost->encoding_needed) ist->decoding_needed = true;
+        // The slots of a joined output share the first slot's streams and
+        // encoders; each sets up the conversion of its own input.
+        if (!ost->stream_copy) SetupEncoding(ost, ist);
         ++position;
         continue;
       }

@@ -63,6 +63,24 @@ TFFmpeg::TFFmpeg(int max_files) : TCustomFFmpeg(max_files) {}
 TFFmpeg::~TFFmpeg() {
   OnBeforeFindStreamInfo = nullptr;
   OutputPathGuard = nullptr;
+  FDecoders.clear();  // before the inputs they look at are closed
+}
+
+void TFFmpeg::CleanUp() {
+  for (auto& d : FDecoders) {
+    if (d) d->CloseFile();
+  }
+  TCustomFFmpeg::CleanUp();
+}
+
+TFFDecoder* TFFmpeg::Decoders(int i) {
+  if (i < 0 || i >= MaxFiles()) return nullptr;
+  if (static_cast<int>(FDecoders.size()) <= i) FDecoders.resize(i + 1);
+  if (!FDecoders[i]) {
+    FDecoders[i] = std::make_unique<TFFDecoder>();
+    if (i < nb_input_files()) FDecoders[i]->SetFileHandle(InputContext(i));
+  }
+  return FDecoders[i].get();
 }
 
 const TInputOptions* TFFmpeg::InputOptions(int i) const { return RecordAt(FInputOptions, i); }
@@ -99,7 +117,10 @@ bool TFFmpeg::AddInput(const std::string& file_name, TInputOptions* options) {
     } else {
       ResetInputOptions(slot);
     }
-    if (OpenInputFile(file_name)) return true;
+    if (OpenInputFile(file_name)) {
+      Decoders(slot)->SetFileHandle(InputContext(slot));
+      return true;
+    }
   } catch (const std::exception& e) {
     SetError(e.what());
   }

@@ -13,6 +13,7 @@
 
 #include "custom_ffmpeg.h"
 #include "option_records.h"
+#include "probe/ff_decode.h"
 
 namespace vidmill {
 
@@ -20,9 +21,15 @@ class TFFmpeg : public TCustomFFmpeg {
  public:
   explicit TFFmpeg(int max_files);
   ~TFFmpeg() override;
+  // Detaches the probe objects, then releases what the task opened.
+  void CleanUp() override;
 
   // The owning component (set when the task is added).
   TFFBaseComponent* FParent = nullptr;
+
+  // The probe object of input slot i, created on first use and attached to
+  // the opened input when there is one (owned by the task).
+  TFFDecoder* Decoders(int i);
 
   // Option records of input / output slot i (null while the slot is empty).
   const TInputOptions* InputOptions(int i) const;
@@ -63,6 +70,7 @@ class TFFmpeg : public TCustomFFmpeg {
   void ApplyPerStreamLines(const TOutputOptions& o, std::vector<TStreamEntry>* per_stream,
                            const std::vector<TStreamEntry>& defaults);
 
+  std::vector<std::unique_ptr<TFFDecoder>> FDecoders;  // one slot per input
   std::vector<std::unique_ptr<TInputOptions>> FInputOptions;    // one slot per input
   std::vector<std::unique_ptr<TOutputOptions>> FOutputOptions;  // one slot per output
 };

@@ -91,6 +91,7 @@ struct TAVOutputStream {
   const AVCodec* codec = nullptr;  // encoder chosen at creation (null: by codec id)
   TDictionaryPtr encoder_options;  // private encoder options for opening
   bool stream_copy = false;
+  bool joined_slot = false;  // a further slot of a joined output (shares the first slot's encoder)
   bool encoding_needed = false;
   int64_t frame_number = 0;
   int sync_ist = -1;       // input stream whose clock drives this stream
