@@ -114,7 +114,8 @@ extern "C" {
   X(av_get_pix_fmt) X(av_get_pix_fmt_name) X(av_get_bits_per_pixel) X(av_pix_fmt_count_planes) \
   X(av_audio_fifo_alloc) X(av_audio_fifo_free) X(av_audio_fifo_write) X(av_audio_fifo_read) \
   X(av_audio_fifo_size) X(av_get_media_type_string) X(av_get_time_base_q) \
-  X(av_get_picture_type_char) X(av_buffer_ref) X(av_buffer_unref)
+  X(av_get_picture_type_char) X(av_buffer_ref) X(av_buffer_unref) \
+  X(av_buffer_pool_init) X(av_buffer_pool_get) X(av_buffer_pool_uninit)
 
 #define VM_SWSCALE_ENTRY_POINTS(X) \
   X(sws_freeContext) X(sws_getContext) X(sws_getCachedContext) X(sws_scale) X(sws_scale_frame) \
