@@ -30,12 +30,13 @@ std::span<const AVPixelFormat> AdjustFilterPixelFormats();
 // Arithmetic of one picture, exposed for the benchmarks: brightness and
 // contrast of `rows` rows of `width` luma samples; hue and saturation of
 // the two chroma planes. Source and destination may be the same memory.
-struct TEqTable {
-  uint8_t map[256];
+struct TEqFactors {
+  int32_t c;  // contrast factor, 16 fraction bits (0 to 131072)
+  int32_t b;  // brightness offset
 };
-TEqTable MakeEqTable(int brightness, int contrast);
-void EqPlane(const TEqTable& table, const uint8_t* src, int src_stride, uint8_t* dst,
-             int dst_stride, int width, int rows);
+TEqFactors MakeEqFactors(int brightness, int contrast);
+void EqPlane(const TEqFactors& f, const uint8_t* src, int src_stride, uint8_t* dst, int dst_stride,
+             int width, int rows);
 
 struct THueFactors {
   int32_t s;  // sine factor, 16 fraction bits

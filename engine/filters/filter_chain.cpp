@@ -79,6 +79,47 @@ class TQueueStage : public TStage {
   bool ended_ = false;
 };
 
+// Picture buffers of one size and format, reused once their frames are freed.
+class TFramePool {
+ public:
+  ~TFramePool() { Reset(); }
+  // Gives `out` a buffer for a picture like `like`. 0 or a negative AVERROR.
+  int Get(const AVFrame& like, AVFrame* out) {
+    if (!pool_ || like.width != width_ || like.height != height_ || like.format != format_) {
+      Reset();
+      const int size = ff::av_image_get_buffer_size(static_cast<AVPixelFormat>(like.format),
+                                                    like.width, like.height, kAlign);
+      if (size < 0) return size;
+      pool_ = ff::av_buffer_pool_init(size + kAlign, nullptr);
+      if (!pool_) return AVERROR(ENOMEM);
+      width_ = like.width;
+      height_ = like.height;
+      format_ = like.format;
+    }
+    out->buf[0] = ff::av_buffer_pool_get(pool_);
+    if (!out->buf[0]) return AVERROR(ENOMEM);
+    out->format = like.format;
+    out->width = like.width;
+    out->height = like.height;
+    const int err = ff::av_image_fill_arrays(out->data, out->linesize, out->buf[0]->data,
+                                             static_cast<AVPixelFormat>(like.format), like.width,
+                                             like.height, kAlign);
+    out->extended_data = out->data;
+    return err < 0 ? err : 0;
+  }
+
+ private:
+  static constexpr int kAlign = 64;
+  // The pool itself goes when its last buffer comes back.
+  void Reset() {
+    if (pool_) ff::av_buffer_pool_uninit(&pool_);
+  }
+  AVBufferPool* pool_ = nullptr;
+  int width_ = 0;
+  int height_ = 0;
+  int format_ = AV_PIX_FMT_NONE;
+};
+
 // One of the engine's own filters, run on each frame in process.
 class TOwnStage : public TQueueStage {
  public:
@@ -95,10 +136,7 @@ class TOwnStage : public TQueueStage {
       ff::av_frame_move_ref(out, frame.get());
       return 0;
     }
-    out->format = frame->format;
-    out->width = frame->width;
-    out->height = frame->height;
-    int err = ff::av_frame_get_buffer(out, 0);
+    int err = pool_.Get(*frame, out);
     if (err >= 0) err = ff::av_frame_copy_props(out, frame.get());
     if (err < 0) {
       ff::av_frame_unref(out);
@@ -110,6 +148,7 @@ class TOwnStage : public TQueueStage {
 
  private:
   std::unique_ptr<TOwnFilter> filter_;
+  TFramePool pool_;
 };
 
 // A run of library filters: buffer source -> the run -> buffer sink.

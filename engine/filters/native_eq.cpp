@@ -1,6 +1,10 @@
 // "nativeeq": brightness and contrast on the luma plane.
 #include <cassert>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "core/entry_points.h"
 #include "core/ff_load.h"
 #include "filters/adjust_filter.h"
@@ -30,20 +34,11 @@ class TEqFilter : public TAdjustFilter {
   using TAdjustFilter::Init;
 
   void Process(const AVFrame& src, AVFrame& dst) override {
-    if (First() != table_brightness_ || Second() != table_contrast_) {
-      table_ = MakeEqTable(First(), Second());
-      table_brightness_ = First();
-      table_contrast_ = Second();
-    }
-    EqPlane(table_, src.data[0], src.linesize[0], dst.data[0], dst.linesize[0], src.width,
+    const TEqFactors factors = MakeEqFactors(First(), Second());
+    EqPlane(factors, src.data[0], src.linesize[0], dst.data[0], dst.linesize[0], src.width,
             src.height);
     CopyPlanes(src, dst, 1, 3);
   }
-
- private:
-  TEqTable table_ = MakeEqTable(0, 0);
-  int table_brightness_ = 0;
-  int table_contrast_ = 0;
 };
 
 std::unique_ptr<TOwnFilter> CreateEq(std::string_view args, const TVideoFormat&,
@@ -66,22 +61,41 @@ uint8_t Clip255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 
 
 std::span<const AVPixelFormat> AdjustFilterPixelFormats() { return kPixelFormats; }
 
-// Every luma sample p becomes (p * c) / 65536 + b, so one table of the 256
-// results gives the same output as the formula for each sample.
-TEqTable MakeEqTable(int brightness, int contrast) {
-  const int c = ((contrast + 100) * 65536) / 100;
-  const int b = ((brightness + 100) * 511) / 200 - 128 - (c / 512);
-  TEqTable table;
-  for (int p = 0; p < 256; ++p) table.map[p] = Clip255((p * c) / 65536 + b);
-  return table;
+TEqFactors MakeEqFactors(int brightness, int contrast) {
+  TEqFactors f;
+  f.c = ((contrast + 100) * 65536) / 100;
+  f.b = ((brightness + 100) * 511) / 200 - 128 - (f.c / 512);
+  return f;
 }
 
-void EqPlane(const TEqTable& table, const uint8_t* src, int src_stride, uint8_t* dst,
-             int dst_stride, int width, int rows) {
+// Every luma sample p becomes (p * c) / 65536 + b, clamped to 0..255. With
+// c = ch * 65536 + cl, (p * c) / 65536 = p * ch + (p * cl) / 65536 exactly,
+// which 16-bit vector lanes can compute (cl < 65536, ch <= 2).
+void EqPlane(const TEqFactors& f, const uint8_t* src, int src_stride, uint8_t* dst, int dst_stride,
+             int width, int rows) {
+  const int ch = f.c >> 16;
+  const int cl = f.c & 0xFFFF;
+#ifdef __SSE2__
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i vch = _mm_set1_epi16(static_cast<int16_t>(ch));
+  const __m128i vcl = _mm_set1_epi16(static_cast<int16_t>(static_cast<uint16_t>(cl)));
+  const __m128i vb = _mm_set1_epi16(static_cast<int16_t>(f.b));
+#endif
   for (int y = 0; y < rows; ++y) {
     const uint8_t* s = src + static_cast<ptrdiff_t>(y) * src_stride;
     uint8_t* d = dst + static_cast<ptrdiff_t>(y) * dst_stride;
-    for (int x = 0; x < width; ++x) d[x] = table.map[s[x]];
+    int x = 0;
+#ifdef __SSE2__
+    for (; x + 16 <= width; x += 16) {
+      const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
+      __m128i lo = _mm_unpacklo_epi8(p, zero);
+      __m128i hi = _mm_unpackhi_epi8(p, zero);
+      lo = _mm_add_epi16(_mm_add_epi16(_mm_mulhi_epu16(lo, vcl), _mm_mullo_epi16(lo, vch)), vb);
+      hi = _mm_add_epi16(_mm_add_epi16(_mm_mulhi_epu16(hi, vcl), _mm_mullo_epi16(hi, vch)), vb);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + x), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; x < width; ++x) d[x] = Clip255(s[x] * ch + ((s[x] * cl) >> 16) + f.b);
   }
 }
 

@@ -2,6 +2,10 @@
 #include <cassert>
 #include <cmath>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "core/entry_points.h"
 #include "core/ff_load.h"
 #include "filters/adjust_filter.h"
@@ -82,22 +86,75 @@ THueFactors MakeHueFactors(int hue, int saturation) {
 }
 
 // 8421376 = 128 * 65536 + 32768: back to the 128 offset, with rounding.
+constexpr int32_t kHueOffset = 8421376;
+
+namespace {
+
+inline void HueSample(int32_t s, int32_t c, uint8_t u_in, uint8_t v_in, uint8_t* u_out,
+                      uint8_t* v_out) {
+  const int32_t u = u_in - 128;
+  const int32_t v = v_in - 128;
+  *u_out = Clip255((c * u - s * v + kHueOffset) >> 16);
+  *v_out = Clip255((s * u + c * v + kHueOffset) >> 16);
+}
+
+#ifdef __SSE2__
+// Both factors split as f = fh * 512 + fl (fl in 0..511), so that every
+// product fits the 16-bit multiply-add: c*u - s*v = 512 * (ch*u - sh*v) +
+// (cl*u - sl*v), exactly, in 32-bit lanes.
+struct HueVectors {
+  __m128i u_hi, u_lo, v_hi, v_lo, offset;
+  explicit HueVectors(int32_t s, int32_t c) {
+    const int16_t sh = static_cast<int16_t>(s >> 9), sl = static_cast<int16_t>(s & 511);
+    const int16_t ch = static_cast<int16_t>(c >> 9), cl = static_cast<int16_t>(c & 511);
+    // Lanes hold interleaved pairs (u, v).
+    u_hi = _mm_set_epi16(-sh, ch, -sh, ch, -sh, ch, -sh, ch);
+    u_lo = _mm_set_epi16(-sl, cl, -sl, cl, -sl, cl, -sl, cl);
+    v_hi = _mm_set_epi16(ch, sh, ch, sh, ch, sh, ch, sh);
+    v_lo = _mm_set_epi16(cl, sl, cl, sl, cl, sl, cl, sl);
+    offset = _mm_set1_epi32(kHueOffset);
+  }
+  __m128i Apply(__m128i uv, __m128i hi, __m128i lo) const {
+    const __m128i sum = _mm_add_epi32(_mm_slli_epi32(_mm_madd_epi16(uv, hi), 9),
+                                      _mm_add_epi32(_mm_madd_epi16(uv, lo), offset));
+    return _mm_srai_epi32(sum, 16);
+  }
+};
+#endif
+
+}  // namespace
+
 void HuePlanes(const THueFactors& f, const uint8_t* src_u, const uint8_t* src_v, int src_stride_u,
                int src_stride_v, uint8_t* dst_u, uint8_t* dst_v, int dst_stride_u,
                int dst_stride_v, int width, int rows) {
-  const int32_t s = f.s;
-  const int32_t c = f.c;
+#ifdef __SSE2__
+  const HueVectors k(f.s, f.c);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bias = _mm_set1_epi16(128);
+#endif
   for (int y = 0; y < rows; ++y) {
     const uint8_t* su = src_u + static_cast<ptrdiff_t>(y) * src_stride_u;
     const uint8_t* sv = src_v + static_cast<ptrdiff_t>(y) * src_stride_v;
     uint8_t* du = dst_u + static_cast<ptrdiff_t>(y) * dst_stride_u;
     uint8_t* dv = dst_v + static_cast<ptrdiff_t>(y) * dst_stride_v;
-    for (int x = 0; x < width; ++x) {
-      const int32_t u = su[x] - 128;
-      const int32_t v = sv[x] - 128;
-      du[x] = Clip255((c * u - s * v + 8421376) >> 16);
-      dv[x] = Clip255((s * u + c * v + 8421376) >> 16);
+    int x = 0;
+#ifdef __SSE2__
+    for (; x + 8 <= width; x += 8) {
+      const __m128i u = _mm_sub_epi16(
+          _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(su + x)), zero), bias);
+      const __m128i v = _mm_sub_epi16(
+          _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sv + x)), zero), bias);
+      const __m128i uv_first = _mm_unpacklo_epi16(u, v);
+      const __m128i uv_last = _mm_unpackhi_epi16(u, v);
+      const __m128i new_u = _mm_packs_epi32(k.Apply(uv_first, k.u_hi, k.u_lo),
+                                            k.Apply(uv_last, k.u_hi, k.u_lo));
+      const __m128i new_v = _mm_packs_epi32(k.Apply(uv_first, k.v_hi, k.v_lo),
+                                            k.Apply(uv_last, k.v_hi, k.v_lo));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(du + x), _mm_packus_epi16(new_u, new_u));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(dv + x), _mm_packus_epi16(new_v, new_v));
     }
+#endif
+    for (; x < width; ++x) HueSample(f.s, f.c, su[x], sv[x], du + x, dv + x);
   }
 }
 
