@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "core/ff_utils.h"
+
 namespace vidmill {
 
 class FFmpegException : public std::runtime_error {
@@ -13,8 +15,7 @@ class FFmpegException : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// printf-style message of an FFmpegException.
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Throws an FFmpegException with a printf-style message.
 [[noreturn]] void RaiseFmt(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace vidmill

@@ -19,26 +19,6 @@
 
 namespace vidmill {
 
-std::string FormatText(const char* format, ...) {
-  va_list vl;
-  va_start(vl, format);
-  char small[1024];
-  va_list copy;
-  va_copy(copy, vl);
-  const int n = std::vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  std::string text;
-  if (n >= 0 && static_cast<size_t>(n) < sizeof small) {
-    text.assign(small, n);
-  } else if (n >= 0) {
-    text.resize(static_cast<size_t>(n) + 1);
-    std::vsnprintf(text.data(), text.size(), format, vl);
-    text.resize(n);
-  }
-  va_end(vl);
-  return text;
-}
-
 void RaiseFmt(const char* format, ...) {
   va_list vl;
   va_start(vl, format);

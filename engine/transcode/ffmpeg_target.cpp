@@ -31,10 +31,9 @@ int TCustomFFmpeg::DetectNorm(const std::string& norm, const std::string& fallba
   if (norm == "film") return kFILM;
   TNorm found = kUnknown;
   const AVRational rate = opt_.frame_rate;
-  if (rate.num != 0 || opt_.frame_rate_set) {
-    if (rate.den == 0) throw FFmpegException("frame_rate is invalid.");
-    found = NormOfRate(MilliFps(rate.num, rate.den));
-  }
+  // The default rate (25 over 0) means "not given": nothing to detect from.
+  if (opt_.frame_rate_set && rate.den == 0) throw FFmpegException("frame_rate is invalid.");
+  if (rate.den != 0) found = NormOfRate(MilliFps(rate.num, rate.den));
   for (size_t j = 0; found == kUnknown && j < input_files_.size(); ++j) {
     AVFormatContext* ic = input_files_[j].ctx.get();
     for (unsigned i = 0; found == kUnknown && i < ic->nb_streams; ++i) {
