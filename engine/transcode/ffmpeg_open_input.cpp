@@ -154,6 +154,17 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
     SetError("Cannot add an input file once the inputs are joined into an output.");
     return false;
   }
+  // The decoder names and the video channel given for this input are used
+  // up by it, whether it opens or not.
+  struct TUseUp {
+    TOptionState& o;
+    ~TUseUp() {
+      o.video_channel = 0;
+      o.video_codec_name.clear();
+      o.audio_codec_name.clear();
+      o.subtitle_codec_name.clear();
+    }
+  } use_up{opt_};
   // 1. Forced format: used up by this input.
   const AVInputFormat* fmt = nullptr;
   if (!opt_.forced_format.empty()) {
@@ -249,10 +260,6 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& file_name) {
   input_files_.push_back(std::move(entry));
   // 14, 15.
   if (opt_.verbose >= 0) ff::av_dump_format(ic, nb_input_files() - 1, file_name.c_str(), 0);
-  opt_.video_channel = 0;
-  opt_.video_codec_name.clear();
-  opt_.audio_codec_name.clear();
-  opt_.subtitle_codec_name.clear();
   return true;
 }
 

@@ -85,3 +85,22 @@ class TTempFolder {
 };
 
 }  // namespace vidmill::testing
+
+#include "test_media.h"
+
+namespace vidmill::testing {
+
+// An H.264 + AAC clip of the given size (made once per test process).
+inline std::string SizedClip(int width, int height, double seconds = 1.0, const std::string& rate = "25") {
+  ClipSpec spec;
+  spec.name = "sized_" + std::to_string(width) + "x" + std::to_string(height) + "_" +
+              std::to_string(static_cast<int>(seconds * 10)) + "_" + (rate == "25" ? "25" : "other") + ".mp4";
+  spec.width = width;
+  spec.height = height;
+  spec.seconds = seconds;
+  spec.rate = rate;
+  spec.codec_args = {"-c:v", "libx264", "-g", "12", "-c:a", "aac"};
+  return MakeClip(spec);
+}
+
+}  // namespace vidmill::testing
