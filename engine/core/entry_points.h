@@ -37,6 +37,7 @@ extern "C" {
 #include <libavutil/pixdesc.h>
 #include <libavutil/samplefmt.h>
 #include <libavutil/time.h>
+#include <libavutil/tx.h>
 #include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
@@ -110,11 +111,11 @@ extern "C" {
   X(av_opt_set_int) X(av_opt_set_q) X(av_opt_set_bin) X(av_opt_get) X(av_opt_find) X(av_opt_find2) \
   X(av_opt_set_dict) X(av_opt_set_dict2) X(av_opt_set_defaults) X(av_opt_next) \
   X(av_opt_child_class_iterate) X(av_opt_set_image_size) X(av_opt_set_pixel_fmt) \
-  X(av_opt_set_sample_fmt) X(av_opt_set_chlayout) X(av_opt_free) X(av_pix_fmt_desc_get) \
+  X(av_opt_set_sample_fmt) X(av_opt_set_chlayout) X(av_opt_free) X(av_opt_copy) X(av_pix_fmt_desc_get) \
   X(av_get_pix_fmt) X(av_get_pix_fmt_name) X(av_get_bits_per_pixel) X(av_pix_fmt_count_planes) \
   X(av_audio_fifo_alloc) X(av_audio_fifo_free) X(av_audio_fifo_write) X(av_audio_fifo_read) \
   X(av_audio_fifo_size) X(av_get_media_type_string) X(av_get_time_base_q) \
-  X(av_get_picture_type_char) X(av_buffer_ref) X(av_buffer_unref) \
+  X(av_get_picture_type_char) X(av_buffer_ref) X(av_buffer_unref) X(av_tx_init) X(av_tx_uninit) \
   X(av_buffer_pool_init) X(av_buffer_pool_get) X(av_buffer_pool_uninit)
 
 #define VM_SWSCALE_ENTRY_POINTS(X) \
