@@ -299,7 +299,7 @@ void TPlayback::AudioDisplay() {
     if (rdft_) ff::av_tx_uninit(reinterpret_cast<AVTXContext**>(&rdft_));
     const float scale = 1.0f;
     AVTXContext* tx = nullptr;
-    ff::av_tx_init(&tx, &rdft_fn_, AV_TX_FLOAT_RDFT, 0, 2 * nb_freq, &scale, 0);
+    ff::av_tx_init(&tx, &rdft_fn_, AV_TX_FLOAT_RDFT, 0, 2 * nb_freq, &scale, AV_TX_UNALIGNED);
     rdft_ = tx;
     rdft_bits_ = rdft_bits;
     rdft_in_.assign(static_cast<size_t>(2 * nb_freq) * 2, 0.f);

@@ -177,6 +177,9 @@ void TPlayback::EventLoop() {
         OpenVideoMode(true);
         VideoDisplay();
         break;
+      case TPlayEventKind::evPausedOpen:
+        owner_.ReportState(psPause);
+        break;
     }
   }
 }

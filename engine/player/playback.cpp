@@ -130,14 +130,21 @@ TPlayerSnapshot TCustomPlayer::CurrentFrame(int64_t* APTS) {
   return shot;
 }
 
-void TCustomPlayer::AttachDecoder(AVFormatContext* ic) {
-  std::lock_guard lock(decoder_mu_);
-  attached_ic_ = ic;
+std::unique_lock<std::mutex> TCustomPlayer::LockDecoder() { return std::unique_lock(decoder_mu_); }
+
+void TCustomPlayer::AttachDecoder(player::TPlayback& pb) {
+  auto lock = LockDecoder();
+  if (AVFormatContext* ic = pb.FormatContext()) {  // null once the read thread closed it
+    decoder_->SetFileHandle(ic);
+    attached_to_ = &pb;
+  }
 }
 
-void TCustomPlayer::DetachDecoder() {
-  std::lock_guard lock(decoder_mu_);
-  attached_ic_ = nullptr;
+// Under LockDecoder.
+void TCustomPlayer::DetachDecoder(const player::TPlayback* pb) {
+  if (attached_to_ != pb) return;
+  decoder_->SetFileHandle(nullptr);
+  attached_to_ = nullptr;
 }
 
 }  // namespace vidmill

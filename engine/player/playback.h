@@ -58,6 +58,7 @@ enum class TPlayEventKind {
   evExpose,   // the window needs repainting
   evRefresh,  // show the next picture when due
   evAspect,   // the aspect ratio changed: rebuild the display and redraw
+  evPausedOpen,  // a playback opened paused has shown its first pictures
 };
 
 // A decoded picture waiting for display (producer: video decoder; consumer:
@@ -137,7 +138,7 @@ class TPlayback {
   int OpenInput();
   void ReadLoop();
   void EndPhase(int result);
-  void DoSeek();
+  void DoSeek(int64_t target, int64_t rel, int flags);
   void DoStreamSwitch();
   bool SwitchPending();
   int StreamComponentOpen(int index);

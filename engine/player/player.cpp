@@ -40,7 +40,9 @@ TCustomPlayer::TCustomPlayer()
       events_(std::make_unique<TPlayEventQueue>()),
       seek_event_(std::make_unique<TSyncEvent>(true)),
       pict_event_(std::make_unique<TSyncEvent>(true)),
-      stop_event_(std::make_unique<TSyncEvent>(true)) {}
+      stop_event_(std::make_unique<TSyncEvent>(true)) {
+  decoder_ = std::make_unique<TFFDecoder>();
+}
 
 TCustomPlayer::~TCustomPlayer() {
   destroying_ = true;  // no handler is called from here on
@@ -262,19 +264,19 @@ bool TCustomPlayer::Open(const std::string& AFileName, uint64_t AScreenHandle, b
   }
   opts.deinterlace = deinterlace_;
   auto pb = std::make_shared<TPlayback>(*this, opts, sdl_, window_, fs_width, fs_height);
-  stop_event_->Reset();
   open_cancel_ = false;
   if (!pb->Start(AFileName, APaused)) {
     ShutSDL();
-    stop_event_->Set();
     return false;
   }
+  stop_event_->Reset();
   {
     std::lock_guard lock(playback_mu_);
     playback_ = pb;
   }
   input_filename_ = AFileName;
   screen_handle_ = AScreenHandle;
+  AttachDecoder(*pb);
   NotifyFileOpen(*pb);
   StartEventThread();
   play_thread_ = std::make_unique<std::thread>([this, pb] { RunPlayThread(pb); });
@@ -303,6 +305,10 @@ void TCustomPlayer::RunPlayThread(std::shared_ptr<TPlayback> pb) {
     TFFLogger::Process().Log(this, llFatal, std::string("PlayThread Exception: ") + e.what());
   }
   pb->Close();
+  {
+    std::lock_guard lock(stats_mu_);
+    last_stats_ = pb->Stats();
+  }
   {
     std::lock_guard lock(playback_mu_);
     playback_.reset();

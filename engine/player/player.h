@@ -30,10 +30,10 @@
 
 #include "core/base_component.h"
 #include "player_types.h"
+#include "probe/ff_decode.h"
 #include "sdl_loader.h"
 
 struct AVFormatContext;
-struct AVInputFormat;
 
 namespace vidmill {
 
@@ -225,6 +225,11 @@ class TCustomPlayer : public TFFBaseComponent {
   bool Seeking() const { return seeking_.load(); }
   bool Playing() const;  // a playback is open
   TPlayStats Stats() const;
+  // The probe describing the playing file (owned by the player; never null).
+  // The read thread detaches it when the playback ends: hold LockDecoder()
+  // around queries made while a playback may end.
+  TFFDecoder* Decoder() const { return decoder_.get(); }
+  std::unique_lock<std::mutex> LockDecoder();
 
   // Events (set before Open; see the thread rules above).
   TFileOpenEvent OnFileOpen;
@@ -255,14 +260,15 @@ class TCustomPlayer : public TFFBaseComponent {
   bool SwitchStream(int media_type, int index);
   void WaitForStop();
   std::shared_ptr<player::TPlayback> CurrentPlayback() const;
-  void AttachDecoder(AVFormatContext* ic);
-  void DetachDecoder();
+  void AttachDecoder(player::TPlayback& pb);
+  void DetachDecoder(const player::TPlayback* pb);
 
   TPlayOptions options_;                // main thread
   TSDLLoader sdl_loader_;
   TSDLFunctions sdl_{};                 // copy of the loader's table
-  std::mutex decoder_mu_;               // attaching and detaching the open input
-  AVFormatContext* attached_ic_ = nullptr;  // guarded by decoder_mu_
+  std::unique_ptr<TFFDecoder> decoder_;  // describes the playing file
+  std::mutex decoder_mu_;               // attaching, detaching and closing the input
+  const player::TPlayback* attached_to_ = nullptr;  // guarded by decoder_mu_
 
   mutable std::mutex playback_mu_;
   std::shared_ptr<player::TPlayback> playback_;  // guarded by playback_mu_

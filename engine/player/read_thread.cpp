@@ -64,7 +64,7 @@ bool TPlayback::InterruptRequested() {
   if (abort_request_.load()) return true;
   if (opened_.load() != 0) return false;
   const int64_t last = owner_.last_read_.load();
-  if (last == 0) return true;  // a stop cancels the open
+  if (last == 0 || owner_.open_cancel_) return true;  // a stop cancels the open
   return opts_.read_timeout_ms > 0 && last != INT64_MAX &&
          Now() - last > int64_t{opts_.read_timeout_ms} * 1000;
 }
@@ -102,8 +102,7 @@ int TPlayback::OpenInput() {
   const int err = vidmill::OpenInput(&ic, filename_, iformat, &format_opts);
   ff::av_dict_free(&format_opts);
   auto cancelled = [this] {
-    const int64_t last = owner_.last_read_.load();
-    if (last == 0 || abort_request_.load()) {
+    if (owner_.last_read_.load() == 0 || owner_.open_cancel_ || abort_request_.load()) {
       Log(llInfo, "connecting/reading canceled");
       owner_.SetLastErrMsg(filename_ + ": connecting/reading canceled");
       return true;
@@ -211,9 +210,13 @@ void TPlayback::ReadLoop() {
         ff::av_read_play(ic_);
       }
     }
-    if (SwitchPending()) DoStreamSwitch();
+    if (SwitchPending()) {
+      DoStreamSwitch();  // reads the new stream from the current position
+      io_eof_logged = io_err_logged = false;
+      eof = false;
+    }
     if (seek_req_.load(std::memory_order_acquire)) {
-      DoSeek();
+      DoSeek(seek_pos_, seek_rel_, seek_flags_);
       io_eof_logged = io_err_logged = false;
       eof = false;
     }
@@ -287,13 +290,12 @@ void TPlayback::ReadLoop() {
   }
 }
 
-void TPlayback::DoSeek() {
-  const int64_t target = seek_pos_;
-  const int64_t min = seek_rel_ > 0 ? target - seek_rel_ + 2 : INT64_MIN;
-  const int64_t max = seek_rel_ < 0 ? target - seek_rel_ - 2 : INT64_MAX;
-  int ret = ff::avformat_seek_file(ic_, -1, min, target, max, seek_flags_);
-  if (ret < 0) ret = ff::av_seek_frame(ic_, -1, target, seek_flags_);
-  if (ret < 0) ret = ff::av_seek_frame(ic_, -1, target, seek_flags_ ^ AVSEEK_FLAG_BACKWARD);
+void TPlayback::DoSeek(int64_t target, int64_t rel, int flags) {
+  const int64_t min = rel > 0 ? target - rel + 2 : INT64_MIN;
+  const int64_t max = rel < 0 ? target - rel - 2 : INT64_MAX;
+  int ret = ff::avformat_seek_file(ic_, -1, min, target, max, flags);
+  if (ret < 0) ret = ff::av_seek_frame(ic_, -1, target, flags);
+  if (ret < 0) ret = ff::av_seek_frame(ic_, -1, target, flags ^ AVSEEK_FLAG_BACKWARD);
   if (ret < 0) {
     Logf(llError, "%s: error while seeking", filename_.c_str());
     if (video_stream_ >= 0) owner_.pict_event_->Set();
@@ -387,9 +389,16 @@ void TPlayback::DoStreamSwitch() {
     index = switch_index_;
   }
   const int current = StreamIndex(type);
+  const double position = MasterClock();
   if (current >= 0) StreamComponentClose(current);
   int result = 1;
   if (index >= 0 && StreamComponentOpen(index) < 0) result = -1;
+  if (result > 0 && index >= 0) {
+    // What was read ahead is gone with the old stream: read the new one from
+    // where the playback is now, so that it takes effect at once.
+    seek_paused_ = paused_.load();
+    DoSeek(std::llrint(position * 1000000), 0, AVSEEK_FLAG_BACKWARD);
+  }
   std::lock_guard lock(switch_mu_);
   switch_result_ = result;
 }
@@ -539,8 +548,10 @@ void TPlayback::EndPhase(int result) {
   if (audio_stream_ >= 0) StreamComponentClose(audio_stream_);
   if (video_stream_ >= 0) StreamComponentClose(video_stream_);
   if (subtitle_stream_ >= 0) StreamComponentClose(subtitle_stream_);
-  owner_.DetachDecoder();
   {
+    // The probe must let go of the context before it is closed.
+    auto decoder_lock = owner_.LockDecoder();
+    owner_.DetachDecoder(this);
     std::lock_guard lock(ic_mu_);
     CloseInput(&ic_);
   }

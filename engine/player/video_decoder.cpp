@@ -183,7 +183,7 @@ bool TPlayback::FilterAndQueue(AVFrame* decoded, int64_t pts, int64_t pos) {
     if (open_paused_ > 0) {
       if (open_paused_ > 1) {
         open_paused_ = 0;
-        owner_.ReportState(psPause);
+        PushEvent(TPlayEventKind::evPausedOpen);  // reported after psPlay
       } else {
         ++open_paused_;
       }

@@ -1,0 +1,233 @@
+// Playing generated clips headless (SDL's dummy drivers): states, timing,
+// pause, step, seeks and stream choice.
+#include <cmath>
+#include <filesystem>
+
+#include "core/entry_points.h"
+#include "player_fixture.h"
+
+namespace vidmill::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A 10 s clip with a key frame every 12 pictures (0.48 s at 25 fps).
+constexpr double kGop = 12 / 25.0;
+std::string LongClip(const std::string& name) {
+  ClipSpec s;
+  s.name = name;
+  s.seconds = 10;
+  s.codec_args = {"-c:v", "libx264", "-g", "12", "-keyint_min", "12", "-sc_threshold", "0",
+                  "-c:a", "aac"};
+  return MakeClip(s);
+}
+
+TEST_F(PlayerTest, PlaysToTheEndInItsLengthWithPicturesFollowingTheSound) {
+  const std::string clip = MediaPath(Clip::Mp4H264Aac);  // 2 s
+  const auto opened = std::chrono::steady_clock::now();
+  ASSERT_TRUE(player_.Open(clip)) << player_.LastErrMsg();
+  ASSERT_TRUE(WaitUntil([&] { return events_.Has(psEnd); }, 6s));
+  const double played = std::chrono::duration<double>(events_.TimeOf(psEnd) - opened).count();
+  // The end is reported once the packet queues are empty: up to two queued
+  // pictures (80 ms) and the device's buffered sound (about 50 ms) early;
+  // opening and the first refresh may add up to 0.3 s.
+  EXPECT_GT(played, 2.0 - 0.25);
+  EXPECT_LT(played, 2.0 + 0.3);
+  const TPlayStats stats = player_.Stats();
+  EXPECT_GT(stats.av_diff_samples, 30);
+  EXPECT_LT(stats.max_av_diff, 0.100);
+  EXPECT_EQ(stats.pictures_dropped, 0);
+  const int64_t duration = player_.Decoder()->FileStreamInfo().Duration;
+  EXPECT_TRUE(WaitUntil([&] { return events_.LastPosition() == duration; }, 1s))
+      << events_.LastPosition() << " vs " << duration;
+  player_.Stop(true);
+  EXPECT_EQ(events_.States(), (std::vector<TPlayState>{psPlay, psEnd, psStop}));
+  EXPECT_EQ(player_.PlayState(), psStop);
+}
+
+TEST_F(PlayerTest, OpenPausedShowsTheFirstPictureThenPauses) {
+  ASSERT_TRUE(player_.Open(MediaPath(Clip::Mp4H264Aac), 0, true)) << player_.LastErrMsg();
+  ASSERT_TRUE(WaitUntil([&] { return events_.Has(psPause); }, 3s));
+  const double shown = WaitForStillPicture();
+  EXPECT_GE(shown, 0.0);
+  EXPECT_LT(shown, 0.1);
+  EXPECT_TRUE(player_.Paused());
+  player_.Stop(true);
+  EXPECT_EQ(events_.States(), (std::vector<TPlayState>{psPlay, psPause, psStop}));
+}
+
+TEST_F(PlayerTest, PauseHoldsThePositionAndStepShowsExactlyOnePicture) {
+  ASSERT_TRUE(player_.Open(MediaPath(Clip::Mp4H264Aac))) << player_.LastErrMsg();
+  ASSERT_TRUE(WaitUntil([&] { return ShownPts() > 0.3; }, 3s));
+  player_.Pause();
+  const double held = WaitForStillPicture();
+  const int64_t position = player_.CurrentPTS();
+  std::this_thread::sleep_for(400ms);
+  EXPECT_EQ(ShownPts(), held);
+  EXPECT_EQ(player_.CurrentPTS(), position);
+
+  for (int i = 1; i <= 3; ++i) {
+    player_.StepToNextFrame();
+    const double stepped = WaitForStillPicture();
+    EXPECT_NEAR(stepped - held, i * 0.04, 0.001) << "step " << i;
+    EXPECT_TRUE(player_.Paused());
+  }
+  player_.Resume();
+  EXPECT_TRUE(WaitUntil([&] { return ShownPts() > held + 0.3; }, 3s));
+  player_.Stop(true);
+  const auto states = events_.States();
+  EXPECT_EQ(states.front(), psPlay);
+  EXPECT_NE(std::find(states.begin(), states.end(), psStep), states.end());
+  EXPECT_EQ(states.back(), psStop);
+}
+
+struct SeekCase {
+  const char* name;
+  double from, to;
+  TSeekFlags flags;
+};
+
+class SeekTest : public PlayerTest, public ::testing::WithParamInterface<SeekCase> {};
+
+TEST_P(SeekTest, LandsWithinOneKeyFrameInterval) {
+  const SeekCase c = GetParam();
+  ASSERT_TRUE(player_.Open(LongClip("seek_10s.mp4"), 0, true)) << player_.LastErrMsg();
+  ASSERT_TRUE(WaitUntil([&] { return events_.Has(psPause); }, 3s));
+  if (c.from > 0) {
+    player_.Seek(static_cast<int64_t>(c.from * 1e6), 0, true);
+    WaitForStillPicture();
+  }
+  player_.Seek(static_cast<int64_t>(c.to * 1e6), c.flags, true);
+  const double landed = WaitForStillPicture();
+  if (c.flags & sfBackward) {
+    EXPECT_LE(landed, c.to + 0.001);
+    EXPECT_GT(landed, c.to - kGop - 0.001);
+  } else {
+    EXPECT_NEAR(landed, c.to, kGop + 0.001);
+  }
+  EXPECT_TRUE(player_.Paused()) << "a seek while paused stays paused";
+  player_.Stop(true);
+}
+
+INSTANTIATE_TEST_SUITE_P(Player, SeekTest,
+                         ::testing::Values(SeekCase{"Forward", 1.0, 6.3, 0},
+                                           SeekCase{"Backward", 7.0, 2.2, sfBackward},
+                                           SeekCase{"ToStart", 5.0, 0.0, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// The picture time of the first video key frame stored at or after a byte position.
+double KeyFrameTimeAt(const std::string& path, int64_t byte_pos) {
+  AVFormatContext* ic = nullptr;
+  if (ff::avformat_open_input(&ic, path.c_str(), nullptr, nullptr) < 0) return -1;
+  ff::avformat_find_stream_info(ic, nullptr);
+  double t = -1;
+  AVPacket* pkt = ff::av_packet_alloc();
+  while (ff::av_read_frame(ic, pkt) >= 0) {
+    const AVStream* st = ic->streams[pkt->stream_index];
+    const bool key = pkt->flags & AV_PKT_FLAG_KEY;
+    if (st->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && key && pkt->pos >= byte_pos) {
+      t = (pkt->pts - (st->start_time != AV_NOPTS_VALUE ? st->start_time : 0)) * av_q2d(st->time_base);
+      ff::av_packet_unref(pkt);
+      break;
+    }
+    ff::av_packet_unref(pkt);
+  }
+  ff::av_packet_free(&pkt);
+  ff::avformat_close_input(&ic);
+  return t;
+}
+
+TEST_F(PlayerTest, SeekByBytesLandsAtTheKeyFrameStoredThere) {
+  ClipSpec s;
+  s.name = "seek_10s.ts";
+  s.seconds = 10;
+  s.codec_args = {"-c:v", "libx264", "-g", "12", "-keyint_min", "12", "-sc_threshold", "0",
+                  "-c:a", "aac", "-f", "mpegts"};
+  const std::string clip = MakeClip(s);
+  ASSERT_TRUE(player_.Open(clip, 0, true)) << player_.LastErrMsg();
+  ASSERT_TRUE(WaitUntil([&] { return events_.Has(psPause); }, 3s));
+  const int64_t target = std::filesystem::file_size(clip) / 2;
+  const double expected = KeyFrameTimeAt(clip, target);
+  ASSERT_GT(expected, 0);
+  player_.Seek(target, sfByte, true);
+  const double landed = WaitForStillPicture() - player_.Decoder()->FileStreamInfo().StartTime / 1e6;
+  EXPECT_NEAR(landed, expected, kGop + 0.001);
+  player_.Stop(true);
+}
+
+// Zero crossings per second of one channel of interleaved 16-bit samples.
+double ToneOf(const int16_t* s, size_t frames, int channels, int rate) {
+  int crossings = 0;
+  for (size_t i = 1; i < frames; ++i) {
+    if ((s[(i - 1) * channels] < 0) != (s[i * channels] < 0)) ++crossings;
+  }
+  return crossings / 2.0 / (static_cast<double>(frames) / rate);
+}
+
+TEST_F(PlayerTest, ChoosingAnotherAudioStreamChangesTheSound) {
+  std::mutex mu;
+  std::vector<int16_t> heard;
+  int rate = 0, channels = 0;
+  player_.SetAudioHook(true);
+  player_.OnAudioHook = [&](TFFBaseComponent*, int64_t, uint8_t* sample, int size, int r, int ch) {
+    std::lock_guard lock(mu);
+    const auto* s = reinterpret_cast<const int16_t*>(sample);
+    heard.insert(heard.end(), s, s + size / 2);
+    rate = r;
+    channels = ch;
+  };
+  ASSERT_TRUE(player_.Open(MediaPath(Clip::Mp4TwoAudio))) << player_.LastErrMsg();
+  EXPECT_EQ(player_.AudioStreamIndex(), 1);
+  ASSERT_TRUE(WaitUntil([&] { std::lock_guard l(mu); return heard.size() > 20000; }, 3s));
+  double before;
+  {
+    std::lock_guard lock(mu);
+    before = ToneOf(heard.data() + 4096, heard.size() / channels - 4096 / channels, channels, rate);
+    heard.clear();
+  }
+  EXPECT_NEAR(before, 440, 15);
+  ASSERT_TRUE(player_.SetAudioStreamIndex(2)) << player_.LastErrMsg();
+  EXPECT_EQ(player_.AudioStreamIndex(), 2);
+  ASSERT_TRUE(WaitUntil([&] { std::lock_guard l(mu); return heard.size() > 20000; }, 3s));
+  {
+    std::lock_guard lock(mu);
+    const double after = ToneOf(heard.data() + 4096, heard.size() / channels - 4096 / channels, channels, rate);
+    EXPECT_NEAR(after, 880, 25);
+  }
+  EXPECT_FALSE(player_.SetAudioStreamIndex(0));  // the video stream
+  EXPECT_EQ(player_.LastErrMsg(), "the stream type is not matched.");
+  EXPECT_FALSE(player_.SetAudioStreamIndex(7));
+  EXPECT_EQ(player_.LastErrMsg(), "the stream index is not valid.");
+  player_.Stop(true);
+}
+
+TEST_F(PlayerTest, SubtitlesCanBeTurnedOffAndOn) {
+  ASSERT_TRUE(player_.Open(MediaPath(Clip::MkvSubsChapters))) << player_.LastErrMsg();
+  EXPECT_EQ(player_.SubtitleStreamIndex(), 2);
+  ASSERT_TRUE(player_.SetSubtitleStreamIndex(-1));
+  EXPECT_EQ(player_.SubtitleStreamIndex(), -1);
+  player_.Seek(0, 0, true);
+  const int64_t decoded_off = player_.Stats().subtitles_decoded;
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(player_.Stats().subtitles_decoded, decoded_off);
+  ASSERT_TRUE(player_.SetSubtitleStreamIndex(2));
+  EXPECT_EQ(player_.SubtitleStreamIndex(), 2);
+  player_.Seek(0, 0, true);
+  EXPECT_TRUE(WaitUntil([&] { return player_.Stats().subtitles_decoded > decoded_off; }, 3s));
+  player_.Stop(true);
+}
+
+TEST_F(PlayerTest, AudioOnlyFileReportsTheEndRepeatedlyUntilStopped) {
+  player_.Options().show_audio = saRDFT;
+  ASSERT_TRUE(player_.Open(MediaPath(Clip::WavPcm))) << player_.LastErrMsg();
+  EXPECT_EQ(player_.VideoStreamIndex(), -1);
+  ASSERT_TRUE(WaitUntil([&] { return events_.Has(psEnd); }, 5s));
+  player_.Stop(true);
+  const auto states = events_.States();
+  EXPECT_EQ(states.front(), psPlay);
+  EXPECT_EQ(states.back(), psStop);
+  EXPECT_NEAR(events_.LastPosition(), 2000000, 30000);
+}
+
+}  // namespace
+}  // namespace vidmill::testing
