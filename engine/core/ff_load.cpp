@@ -68,13 +68,19 @@ std::string DlError() {
   return e ? e : "unknown error";
 }
 
+// RTLD_NODELETE: an unloaded library stays mapped. Its entry points are
+// cleared all the same, but threads and callbacks it left behind (codec
+// worker threads, atexit handlers of the libraries it pulled in) never run
+// into unmapped code, and loading it again finds it at once.
+constexpr int kOpenFlags = RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE;
+
 void* OpenLibrary(const std::string& folder, const std::string& name) {
   namespace fs = std::filesystem;
   std::error_code ec;
   if (!folder.empty() && fs::exists(fs::path(folder) / name, ec)) {
-    return dlopen((fs::path(folder) / name).c_str(), RTLD_NOW | RTLD_GLOBAL);
+    return dlopen((fs::path(folder) / name).c_str(), kOpenFlags);
   }
-  return dlopen(name.c_str(), RTLD_NOW | RTLD_GLOBAL);
+  return dlopen(name.c_str(), kOpenFlags);
 }
 
 }  // namespace
