@@ -1,0 +1,189 @@
+#include "editing/frame_player.h"
+
+#include <algorithm>
+
+#include "core/entry_points.h"
+#include "core/ff_load.h"
+#include "filters/adjust_filters.h"
+#include "filters/filter_chain.h"
+#include "probe/frame_decoder.h"
+
+namespace vidmill {
+namespace {
+
+struct FrameFree {
+  void operator()(AVFrame* f) const { ff::av_frame_free(&f); }
+};
+using TFramePtr = std::unique_ptr<AVFrame, FrameFree>;
+
+constexpr TLibraries kEditingLibraries = kPlayerLibraries;
+
+}  // namespace
+
+TFramePlayer::TFramePlayer(QObject* parent) : QObject(parent), decoder_(std::make_unique<TFrameDecoder>()) {
+  connect(&timer_, &QTimer::timeout, this, &TFramePlayer::Tick);
+}
+
+TFramePlayer::~TFramePlayer() = default;
+
+bool TFramePlayer::AVLibLoaded() { return TFFLoader::Instance().Loaded(kEditingLibraries); }
+
+bool TFramePlayer::LoadAVLib(const QString& path) {
+  TFFLoader& loader = TFFLoader::Instance();
+  if (!path.isEmpty()) loader.SetLibraryPath(path.toStdString());
+  if (!loader.Load(kEditingLibraries)) {
+    last_err_msg_ = QString::fromStdString(loader.LastErrMsg());
+    return false;
+  }
+  RegisterEqFilter();
+  RegisterHueFilter();
+  return true;
+}
+
+bool TFramePlayer::IsOpen() const { return decoder_->FileHandle() != nullptr; }
+
+bool TFramePlayer::Open(const QString& file, bool paused) {
+  Stop();
+  if (!AVLibLoaded()) {
+    last_err_msg_ = QStringLiteral("libav not loaded.");
+    return false;
+  }
+  RegisterEqFilter();
+  RegisterHueFilter();
+  if (!decoder_->LoadFile(file.toStdString())) {
+    last_err_msg_ = QString::fromStdString(decoder_->LastErrMsg());
+    return false;
+  }
+  if (!decoder_->Decode()) {
+    last_err_msg_ = QString::fromStdString(decoder_->LastErrMsg());
+    decoder_->CloseFile();
+    return false;
+  }
+  file_ = file;
+  duration_ = decoder_->FileStreamInfo().Duration;
+  frame_w_ = decoder_->FrameInfo().Width;
+  frame_h_ = decoder_->FrameInfo().Height;
+  emit FileOpened(duration_, frame_w_, frame_h_);
+  ShowDecoded();
+  SetState(TFrameState::Play);
+  if (paused) {
+    SetState(TFrameState::Pause);
+  } else {
+    timer_.start(static_cast<int>(std::max<int64_t>(decoder_->FrameDuration(decoder_->DecodeIndex()) / 1000, 1)));
+  }
+  return true;
+}
+
+void TFramePlayer::Stop() {
+  timer_.stop();
+  if (!IsOpen()) return;
+  decoder_->CloseFile();
+  chain_.reset();
+  SetState(TFrameState::Stop);
+}
+
+void TFramePlayer::Pause() {
+  if (state_ != TFrameState::Play) return;
+  timer_.stop();
+  SetState(TFrameState::Pause);
+}
+
+void TFramePlayer::Resume() {
+  if (state_ != TFrameState::Pause || !IsOpen()) return;
+  timer_.start(static_cast<int>(std::max<int64_t>(decoder_->FrameDuration(decoder_->DecodeIndex()) / 1000, 1)));
+  SetState(TFrameState::Play);
+}
+
+void TFramePlayer::TogglePause() {
+  if (state_ == TFrameState::Play) {
+    Pause();
+  } else {
+    Resume();
+  }
+}
+
+void TFramePlayer::Seek(int64_t t) {
+  if (!IsOpen()) return;
+  if (!decoder_->Seek(t, AVSEEK_FLAG_BACKWARD)) return;
+  const int64_t frame = decoder_->FrameDuration(decoder_->FirstVideoStreamIndex());
+  bool shown = false;
+  while (decoder_->Decode()) {
+    shown = true;
+    if (decoder_->FrameInfo().PTS + frame > t) break;
+  }
+  if (shown) ShowDecoded();
+  if (state_ == TFrameState::End) SetState(TFrameState::Pause);
+}
+
+void TFramePlayer::SetVideoFilters(const std::string& chain) { chain_text_ = chain; }
+
+void TFramePlayer::Refresh() {
+  if (decoder_->FrameInfo().Ready) ShowDecoded();
+}
+
+void TFramePlayer::Tick() {
+  if (decoder_->Decode()) {
+    ShowDecoded();
+    return;
+  }
+  timer_.stop();
+  SetState(TFrameState::End);
+}
+
+void TFramePlayer::SetState(TFrameState s) {
+  state_ = s;
+  emit StateChanged(s);
+}
+
+bool TFramePlayer::ShowDecoded() {
+  QImage image;
+  if (!Filter(&image)) return false;
+  picture_ = image;
+  const int64_t pts = decoder_->FrameInfo().PTS;
+  if (pts != AV_NOPTS_VALUE) current_pts_ = pts;
+  emit PictureChanged();
+  emit PositionChanged(current_pts_);
+  return true;
+}
+
+// The held picture through the chain, as a 32-bit image.
+bool TFramePlayer::Filter(QImage* out) {
+  const TFrameInfo& info = decoder_->FrameInfo();
+  if (!info.Ready) return false;
+  if (!chain_ || built_text_ != chain_text_ || built_w_ != info.Width || built_h_ != info.Height ||
+      built_fmt_ != info.PixFmt) {
+    TVideoFormat in;
+    in.width = info.Width;
+    in.height = info.Height;
+    in.pix_fmt = info.PixFmt;
+    in.time_base = AVRational{1, 1000000};
+    std::string error;
+    chain_ = TFilterChain::Create(chain_text_, in, AV_PIX_FMT_BGRA, &error);
+    if (!chain_) {
+      last_err_msg_ = QString::fromStdString(error);
+      return false;
+    }
+    built_text_ = chain_text_;
+    built_w_ = info.Width;
+    built_h_ = info.Height;
+    built_fmt_ = info.PixFmt;
+  }
+  TFramePtr frame(ff::av_frame_alloc());
+  frame->width = info.Width;
+  frame->height = info.Height;
+  frame->format = info.PixFmt;
+  frame->pts = info.PTS == AV_NOPTS_VALUE ? 0 : info.PTS;
+  if (ff::av_frame_get_buffer(frame.get(), 0) < 0) return false;
+  ff::av_image_copy(frame->data, frame->linesize, const_cast<const uint8_t**>(info.Picture.data),
+                    info.Picture.linesize, info.PixFmt, info.Width, info.Height);
+  TFramePtr filtered(ff::av_frame_alloc());
+  if (chain_->SendFrame(frame.get()) < 0 || chain_->ReceiveFrame(filtered.get()) < 0) {
+    chain_.reset();  // rebuilt for the next picture
+    return false;
+  }
+  QImage image(filtered->data[0], filtered->width, filtered->height, filtered->linesize[0], QImage::Format_RGB32);
+  *out = image.copy();
+  return true;
+}
+
+}  // namespace vidmill

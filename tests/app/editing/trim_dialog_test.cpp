@@ -1,0 +1,168 @@
+// The trim dialog driven as a user would, and the trim arithmetic.
+#include "editing/trim_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "catalogue_fixture.h"
+#include "core/ff_load.h"
+#include "test_media.h"
+
+using namespace vidmill;
+using vidmill::testing::Clip;
+using vidmill::testing::MediaPath;
+using vidmill::testing::TRecordingSink;
+
+namespace {
+
+TEST(TrimValues, TypedTimesAreReadIn64BitsAndRefusedOutsideATimeOfDay) {
+  struct Case {
+    const char* text;
+    int64_t us;  // -1: refused
+  };
+  for (Case c : {Case{"00:00:00", 0}, Case{"00:01:30", 90000000}, Case{"00:35:48", 2148000000LL},
+                 Case{"01:00:00", 3600000000LL}, Case{"23:59:59", 86399000000LL}, Case{"24:00:00", -1},
+                 Case{"00:60:00", -1}, Case{"00:00:61", -1}, Case{"ab:00:00", -1}, Case{"  :  :  ", -1},
+                 Case{"1:2", -1}}) {
+    const auto t = ParseTrimTime(c.text);
+    if (c.us < 0) {
+      EXPECT_FALSE(t.has_value()) << c.text;
+    } else {
+      ASSERT_TRUE(t.has_value()) << c.text;
+      EXPECT_EQ(*t, c.us) << c.text;
+    }
+  }
+  EXPECT_EQ(TrimTimeText(2148000000LL), "00:35:48");
+  EXPECT_EQ(TrimTimeText(int64_t{90061} * 1000000), "25:01:01");
+  EXPECT_EQ(ClampToDuration(5000000, 2000000), 2000000);
+  EXPECT_EQ(ClampToDuration(-5, 2000000), 0);
+  EXPECT_EQ(ClampToDuration(5000000, 0), 5000000);
+}
+
+TEST(TrimValues, HandlePositionsFollowTheTrackFormulaBothWays) {
+  const int64_t duration = int64_t{3} * 3600 * 1000000;  // three hours: 32-bit products would overflow
+  EXPECT_EQ(HandleX(0, duration, 456), 10);
+  EXPECT_EQ(HandleX(duration, duration, 456), 466);
+  EXPECT_EQ(HandleX(duration / 2, duration, 456), 238);
+  EXPECT_EQ(TimeAtHandleX(238, duration, 456), duration / 2);
+  EXPECT_EQ(TimeAtHandleX(466, duration, 456), duration);
+  EXPECT_EQ(HandleX(1000, 0, 456), 10);  // no duration: no division
+}
+
+class TrimDialog : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(TFFLoader::Instance().Load(kPlayerLibraries));
+    dialog.Warn = [this](const QString& text) { warnings.append(text); };
+  }
+  void Open(const TTrimValues& values) {
+    dialog.Begin(QString::fromStdString(MediaPath(Clip::Mp4H264Aac)), values);
+    dialog.Player().Pause();
+  }
+  TRecordingSink sink;
+  TTrimDialog dialog{sink};
+  QStringList warnings;
+};
+
+TEST_F(TrimDialog, OpensWithTheEntrysMarksAndHandlesAtTheirTimes) {
+  Open({500000, 1500000, 1000000});
+  EXPECT_EQ(dialog.windowTitle(), "Trim");
+  EXPECT_EQ(dialog.Duration() / 100000, 20);  // 2 s
+  EXPECT_TRUE(dialog.HandlesShown());
+  EXPECT_EQ(dialog.LeftHandleX(), HandleX(500000, dialog.Duration(), kTrimTrackWidth));
+  EXPECT_EQ(dialog.RightHandleX(), HandleX(1500000, dialog.Duration(), kTrimTrackWidth));
+  EXPECT_FALSE(dialog.StartPicture().isNull());  // the frame at the start mark
+  EXPECT_EQ(dialog.StartPicture().size(), QSize(320, 240));
+  EXPECT_TRUE(sink.reports.isEmpty());
+}
+
+TEST_F(TrimDialog, EqualMarksShowTheRightHandleElevenPixelsRight) {
+  Open({1000000, 1000000, 0});
+  EXPECT_EQ(dialog.RightHandleX() - dialog.LeftHandleX(), 11);
+}
+
+TEST_F(TrimDialog, TypedTimesSetTheMarksClampedToTheDurationAndOkWritesThem) {
+  Open({0, 2000000, 2000000});
+  ASSERT_TRUE(dialog.TypeStart("00:00:01"));
+  ASSERT_TRUE(dialog.TypeEnd("05:00:00"));  // past the end: the end of the file
+  EXPECT_EQ(dialog.TrimStart(), 1000000);
+  EXPECT_EQ(dialog.TrimEnd(), dialog.Duration());
+  EXPECT_FALSE(dialog.TypeStart("99:99:99"));
+  EXPECT_EQ(warnings.size(), 1);
+  EXPECT_EQ(dialog.TrimStart(), 1000000);
+  EXPECT_TRUE(dialog.Confirm());
+}
+
+TEST_F(TrimDialog, EndBeforeStartIsRefusedOnOk) {
+  Open({0, 2000000, 2000000});
+  dialog.show();
+  ASSERT_TRUE(dialog.TypeStart("00:00:01"));
+  ASSERT_TRUE(dialog.TypeEnd("00:00:01"));  // the end pulls the start with it: an empty trim
+  EXPECT_EQ(dialog.TrimStart(), dialog.TrimEnd());
+  EXPECT_FALSE(dialog.Confirm());
+  EXPECT_EQ(warnings.size(), 1);
+  EXPECT_TRUE(dialog.isVisible());
+  dialog.reject();
+}
+
+TEST_F(TrimDialog, SetStartAndEndTakeThePlayingPosition) {
+  Open({0, 2000000, 2000000});
+  dialog.SeekTrack(250);  // a quarter of the track
+  dialog.SetStartFromPosition();
+  EXPECT_NEAR(dialog.TrimStart(), 500000, 40000);
+  dialog.SeekTrack(750);
+  dialog.SetEndFromPosition();
+  EXPECT_NEAR(dialog.TrimEnd(), 1500000, 40000);
+  dialog.Reset();
+  EXPECT_EQ(dialog.TrimStart(), 0);
+  EXPECT_EQ(dialog.TrimEnd(), dialog.Duration());
+}
+
+TEST_F(TrimDialog, HandlesCannotPassEachOtherOrLeaveTheTrack) {
+  Open({500000, 1500000, 1000000});
+  const int right = dialog.RightHandleX();
+  dialog.DragLeftHandle(right + 5);
+  EXPECT_LT(dialog.LeftHandleX(), right);
+  dialog.DragLeftHandle(5);
+  EXPECT_GE(dialog.LeftHandleX(), 11);
+  dialog.DragRightHandle(kTrimTrackWidth + 20);
+  EXPECT_LE(dialog.RightHandleX(), kTrimTrackWidth + 10);
+  dialog.DragLeftHandle(11);
+  EXPECT_EQ(dialog.LeftHandleX(), 11);
+  EXPECT_EQ(dialog.TrimStart(), TimeAtHandleX(11, dialog.Duration(), kTrimTrackWidth));
+}
+
+TEST_F(TrimDialog, SourceThatDoesNotOpenIsReportedAndLeavesNoHandles) {
+  Open({0, 2000000, 2000000});
+  dialog.Begin(QString::fromStdString(MediaPath(Clip::RandomBytes)), {0, -1, -1});
+  ASSERT_EQ(sink.reports.size(), 1);
+  EXPECT_TRUE(sink.reports[0].first.startsWith("Error open file: "));
+  EXPECT_EQ(sink.reports[0].second, "CLM_FFPlayer2Open");
+  EXPECT_EQ(dialog.Duration(), 0);  // not the earlier file's
+  EXPECT_FALSE(dialog.HandlesShown());
+  // The values can still be typed and stored.
+  ASSERT_TRUE(dialog.TypeEnd("00:00:05"));
+  EXPECT_EQ(dialog.TrimEnd(), 5000000);
+  EXPECT_TRUE(dialog.Confirm());
+}
+
+TEST_F(TrimDialog, PlayTrimmedLoopsInsideTheTrim) {
+  Open({1000000, 1400000, 400000});
+  dialog.SeekTrack(500);  // paused at the trim start; play-trimmed resumes from there
+  dialog.PlayTrimmed();
+  EXPECT_TRUE(dialog.PlayTrimmedMode());
+  int64_t lowest = INT64_MAX, highest = 0;
+  for (int i = 0; i < 40; ++i) {
+    QTest::qWait(25);
+    const int64_t pos = dialog.Player().CurrentPTS();
+    lowest = std::min(lowest, pos);
+    highest = std::max(highest, pos);
+  }
+  EXPECT_GE(lowest, 1000000 - 40000);
+  EXPECT_LE(highest, 1400000 + 80000);
+  dialog.PauseToggle();
+  EXPECT_FALSE(dialog.PlayTrimmedMode());
+}
+
+}  // namespace
