@@ -474,6 +474,7 @@ void TCustomFFmpeg::JoinSetup() {
   }
   total_output_duration_ = sum > 0 ? sum : -1;
   if (nb_input_files() > max_files_) RaiseFmt("max output files %d reached", max_files_);
+  output_files_.reserve(nb_input_files());  // `first` stays valid while slots are added
   const TOutputFileEntry& first = output_files_[0];
   while (nb_output_files() < nb_input_files()) {
     TOutputFileEntry slot{first.out, {}};

@@ -96,7 +96,7 @@ class TTranscodeLoop {
   bool SizeLimitReached() const;
   void HandlePacket(AVPacket* pkt, int file_index);
   bool SwitchSegment(int file_index);
-  void ReopenEncoder(TOutput* out, TOutput* previous);
+  int64_t ReopenEncoder(TOutput* out, TOutput* previous);
   void Finish();
   int ProcessPacket(int ist_index, const AVPacket* pkt);
   int Decode(int ist_index, const AVPacket* pkt);
@@ -107,6 +107,8 @@ class TTranscodeLoop {
   void EncodeAudio(TOutput* out, AVFrame* frame);
   void EncodeVideo(TOutput* out, AVFrame* frame);
   void ReceivePackets(TOutput* out, const char* failure);
+  void KeepTimesRising(TOutput* out, AVPacket* pkt);
+  TOutput* Previous(TOutput* out);
   void WriteFrame(TOutput* out, AVPacket* pkt);
   void WriteThroughFilters(TOutput* out, AVPacket* pkt, size_t first_filter);
   void InitBitstreamFilters(TOutput* out);
@@ -117,7 +119,7 @@ class TTranscodeLoop {
 
   // The video path (video_path.cpp).
   void HandleVideo(int ist_index, AVFrame* frame);
-  void PreProcess(int ist_index, AVFrame* frame);
+  void PassPicture(int ist_index, AVFrame* picture);
   void VideoOut(TOutput* out, int ist_index, AVFrame* frame, int64_t time_us);
   void FlushVideoChain(TOutput* out, int ist_index);
   void EmitVideoFrame(TOutput* out, int ist_index, AVFrame* picture, int64_t time_us);
