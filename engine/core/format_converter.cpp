@@ -144,6 +144,19 @@ void TFormatConverter::CopyRows(bool to_bitmap) {
   }
 }
 
+// The scaler takes the colour of an odd-width picture's last column from a
+// pair of pixels, the second one past the edge: repeat the edge pixel there,
+// whatever a hook or a bitmap copy left in the padding.
+void TFormatConverter::ExtendRightEdge(int width, int height) {
+  const int bytes = BitsPixelOf(bmp_pix_fmt_) / 8;
+  if (width % 2 == 0 || (width + 1) * bytes > rgb_picture_.linesize[0]) return;
+  for (int row = 0; row < height; ++row) {
+    uint8_t* last = rgb_picture_.data[0] + static_cast<ptrdiff_t>(row) * rgb_picture_.linesize[0] +
+                    (width - 1) * bytes;
+    std::memcpy(last + bytes, last, bytes);
+  }
+}
+
 void TFormatConverter::RGBToBitmap() { CopyRows(true); }
 
 void TFormatConverter::BitmapToRGB() { CopyRows(false); }
@@ -152,6 +165,7 @@ bool TFormatConverter::RGBToPicture(TPicture& picture, AVPixelFormat pix_fmt, in
                                     int width) {
   assert(has_ref_ && "no RGB picture to convert");
   if (!has_ref_) return false;
+  if (rgb_ref_.data[0] == rgb_picture_.data[0]) ExtendRightEdge(width, height);
   from_rgb_ = CachedScaler(from_rgb_, width, height, av_pix_fmt_, pix_fmt);
   if (!from_rgb_) {
     last_err_msg_ = "Cannot initialize the fromRGB conversion context";

@@ -81,6 +81,7 @@ class TFormatConverter {
   bool EnsureRGBBuffer(int width, int height);
   void SetRef(const TPicture& picture, int width, int height);
   void CopyRows(bool to_bitmap);
+  void ExtendRightEdge(int width, int height);
 
   int bits_pixel_ = 24;
   AVPixelFormat av_pix_fmt_ = AV_PIX_FMT_BGR24;

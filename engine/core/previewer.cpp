@@ -33,7 +33,7 @@ struct TPreviewSDL {
   void* handle = nullptr;
 
   bool Bind(const std::string& file, std::string* error) {
-    handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    handle = dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!handle) {
       const char* why = dlerror();
       *error = "Load library " + file + " error: " + (why ? why : "");

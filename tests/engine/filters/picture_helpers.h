@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -32,6 +33,8 @@ inline FramePtr MakeFrame(int width, int height, AVPixelFormat fmt) {
   f->height = height;
   f->format = fmt;
   EXPECT_EQ(ff::av_frame_get_buffer(f.get(), 0), 0);
+  // Padding and rows past the picture hold no leftovers.
+  for (int i = 0; i < AV_NUM_DATA_POINTERS && f->buf[i]; ++i) std::memset(f->buf[i]->data, 0, f->buf[i]->size);
   return f;
 }
 
