@@ -1,0 +1,185 @@
+// The crop and adjust dialog driven as a user would: what it writes into
+// the entry, the limits of the selection, and the live output preview.
+#include "editing/crop_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include "catalogue_fixture.h"
+#include "core/ff_load.h"
+#include "test_media.h"
+
+using namespace vidmill;
+using vidmill::testing::Clip;
+using vidmill::testing::MediaPath;
+using vidmill::testing::TRecordingSink;
+
+namespace {
+
+double MeanLuma(const QImage& image) {
+  double sum = 0;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      sum += 0.299 * c.red() + 0.587 * c.green() + 0.114 * c.blue();
+    }
+  }
+  return sum / (image.width() * image.height());
+}
+
+TEST(CropValues, SelectionsStayInsideTheFrameEvenAndNotTooSmall) {
+  struct Case {
+    QRect in, out;
+  };
+  for (Case c : {Case{{0, 0, 320, 240}, {0, 0, 320, 240}}, Case{{-10, -4, 100, 50}, {0, 0, 100, 50}},
+                 Case{{300, 200, 100, 100}, {220, 140, 100, 100}}, Case{{0, 0, 5000, 5000}, {0, 0, 320, 240}},
+                 Case{{11, 13, 101, 77}, {10, 12, 100, 76}}, Case{{50, 50, 3, 0}, {50, 50, 16, 16}},
+                 Case{{319, 239, 1, 1}, {304, 224, 16, 16}}}) {
+    EXPECT_EQ(ClampCropRect(c.in, 320, 240), c.out) << c.in.x() << "," << c.in.y() << " " << c.in.width() << "x"
+                                                    << c.in.height();
+  }
+  TCropValues v;
+  SetCropMargins(v, QRect(8, 16, 200, 100), 320, 240);
+  EXPECT_EQ(v.CropLeft, 8);
+  EXPECT_EQ(v.CropTop, 16);
+  EXPECT_EQ(v.CropRight, 112);
+  EXPECT_EQ(v.CropBottom, 124);
+  EXPECT_EQ(SelectionOf(v, 320, 240), QRect(8, 16, 200, 100));
+  EXPECT_EQ(SelectionOf(TCropValues{}, 320, 240), QRect(0, 0, 320, 240));
+  // Margins that cross each other come back as a selection inside the frame.
+  TCropValues crossed;
+  crossed.CropLeft = 300;
+  crossed.CropRight = 300;
+  const QRect s = SelectionOf(crossed, 320, 240);
+  EXPECT_GE(s.width(), kMinCropSize);
+  EXPECT_TRUE(QRect(0, 0, 320, 240).contains(s));
+}
+
+class CropDialog : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(TFFLoader::Instance().Load(kPlayerLibraries)); }
+  void Open(const TCropValues& values = {}) {
+    dialog.Begin(QString::fromStdString(MediaPath(Clip::Mp4H264Aac)), values);
+    dialog.Pause();
+    ASSERT_EQ(dialog.FrameWidth(), 320);
+  }
+  TRecordingSink sink;
+  TCropDialog dialog{sink};
+};
+
+TEST_F(CropDialog, EntryWithoutCropOpensWithTheWholeFrameAndKeepOriginal) {
+  Open();
+  EXPECT_EQ(dialog.windowTitle(), "Edit");
+  EXPECT_EQ(dialog.Selection(), QRect(0, 0, 320, 240));
+  EXPECT_EQ(dialog.EditedRect(), QRect(0, 0, 320, 240));
+  dialog.Apply();
+  EXPECT_EQ(dialog.Values(), TCropValues{});  // whole frame: zero in all four crop fields
+}
+
+TEST_F(CropDialog, EntrysCropAndAdjustmentsComeBack) {
+  TCropValues v;
+  v.CropLeft = 10;
+  v.CropTop = 20;
+  v.CropRight = 30;
+  v.CropBottom = 40;
+  v.AspectRatio = 3;
+  v.Brightness = 25;
+  v.Saturation = -40;
+  Open(v);
+  EXPECT_EQ(dialog.Selection(), QRect(10, 20, 280, 180));
+  EXPECT_EQ(dialog.EditedRect(), QRect(10, 20, 280, 180));
+  dialog.Apply();
+  EXPECT_EQ(dialog.Values(), v);
+}
+
+TEST_F(CropDialog, TypedCropLargerThanThePictureIsClampedAndShownClamped) {
+  Open();
+  dialog.TypeCrop(100, 50, 400, 400);
+  EXPECT_EQ(dialog.Selection(), QRect(0, 0, 320, 240));
+  dialog.TypeCrop(300, 230, 16, 16);
+  EXPECT_EQ(dialog.Selection(), QRect(300, 224, 16, 16));
+  EXPECT_EQ(dialog.EditedRect(), dialog.Selection());
+  dialog.TypeCrop(7, 9, 3, 3);
+  EXPECT_EQ(dialog.Selection(), QRect(6, 8, 16, 16));
+  dialog.Apply();
+  const TCropValues& v = dialog.Values();
+  EXPECT_EQ(v.CropLeft + 16 + v.CropRight, 320);
+  EXPECT_EQ(v.CropTop + 16 + v.CropBottom, 240);
+  for (int m : {v.CropLeft, v.CropTop, v.CropRight, v.CropBottom}) {
+    EXPECT_GE(m, 0);
+    EXPECT_EQ(m % 2, 0);
+  }
+}
+
+TEST_F(CropDialog, HandlesCannotLeaveThePictureOrCrossEachOther) {
+  Open();
+  dialog.DragHandle(chLeftTop, QPoint(-50, -50));
+  EXPECT_EQ(dialog.Selection().topLeft(), QPoint(0, 0));
+  dialog.DragHandle(chRightBottom, QPoint(1000, 1000));
+  EXPECT_EQ(dialog.Selection(), QRect(0, 0, 320, 240));
+  dialog.DragHandle(chLeftMiddle, QPoint(400, 10));  // past the right edge
+  EXPECT_EQ(dialog.Selection().width(), kMinCropSize);
+  EXPECT_EQ(dialog.Selection().right() + 1, 320);
+  dialog.DragHandle(chLeftMiddle, QPoint(41, 10));
+  EXPECT_EQ(dialog.Selection().left(), 40);  // even
+  EXPECT_EQ(dialog.Selection().top(), 0);   // a middle handle moves on one axis only
+  dialog.DragHandle(chBottomMiddle, QPoint(0, -20));
+  EXPECT_EQ(dialog.Selection().height(), kMinCropSize);
+  EXPECT_EQ(dialog.EditedRect(), dialog.Selection());
+}
+
+TEST_F(CropDialog, AspectChangesOnlyTheOutputPreview) {
+  Open();
+  dialog.TypeCrop(40, 40, 200, 100);
+  const QRect before = dialog.Selection();
+  dialog.ChooseAspect(3);
+  EXPECT_EQ(dialog.Selection(), before);
+  EXPECT_DOUBLE_EQ(dialog.OutputAspect(), 16.0 / 9.0);
+  const QImage out = dialog.OutputPicture();
+  EXPECT_NEAR(double(out.width()) / out.height(), 16.0 / 9.0, 0.02);
+  dialog.ChooseAspect(0);
+  EXPECT_NEAR(dialog.OutputAspect(), 2.0, 1e-9);
+  dialog.Apply();
+  EXPECT_EQ(dialog.Values().AspectRatio, 0);
+}
+
+TEST_F(CropDialog, BrightnessChangesTheOutputPreviewLiveThroughHandles) {
+  Open();
+  // The filters name live-value handles, not addresses.
+  EXPECT_EQ(dialog.FilterText().find("nativeeq=0:0:"), 0u);
+  const QImage before = dialog.OutputPicture();
+  ASSERT_FALSE(before.isNull());
+  dialog.SetBrightness(50);
+  const QImage after = dialog.OutputPicture();
+  EXPECT_GT(MeanLuma(after), MeanLuma(before) + 20);
+  EXPECT_EQ(dialog.OutputPlayer().State(), TFrameState::Pause);  // not reopened
+  dialog.SetBrightness(0);
+  EXPECT_NEAR(MeanLuma(dialog.OutputPicture()), MeanLuma(before), 0.5);
+  dialog.SetBrightness(150);  // out of range: limited
+  dialog.Apply();
+  EXPECT_LE(dialog.Values().Brightness, 100);
+}
+
+TEST_F(CropDialog, ResetAllRestoresTheWholeFrameAndNoAdjustment) {
+  TCropValues v;
+  v.CropLeft = 10;
+  v.AspectRatio = 2;
+  v.Contrast = 30;
+  Open(v);
+  dialog.ResetAll();
+  dialog.Apply();
+  EXPECT_EQ(dialog.Values(), TCropValues{});
+}
+
+TEST_F(CropDialog, SourceThatDoesNotOpenIsReported) {
+  dialog.Begin(QString::fromStdString(MediaPath(Clip::RandomBytes)), {});
+  ASSERT_EQ(sink.reports.size(), 1);
+  EXPECT_EQ(sink.reports[0].second, "CLM_FFPlayer1Open");
+  EXPECT_FALSE(sink.reports[0].first.isEmpty());
+  dialog.TypeCrop(0, 0, 10, 10);  // nothing to crop: no effect, no failure
+  dialog.Apply();
+  EXPECT_EQ(dialog.Values().CropLeft, 0);
+}
+
+}  // namespace
