@@ -116,6 +116,16 @@ TEST_F(FilterChainTest, PicturesOfAnotherFormatAreConvertedForOwnFilters) {
   EXPECT_EQ(testing::At(out[0].get(), 0, 3, 3), 255);  // brightness 100 turns everything white
 }
 
+TEST_F(FilterChainTest, NeutralOwnFiltersPassThePictureWithoutWork) {
+  FramePtr in = SolidYuv(32, 32, AV_PIX_FMT_YUV420P, 1, 2, 3);
+  auto chain = TFilterChain::Create("nativeeq=0:0,nativehue=0:0", FormatOf(in.get()),
+                                    AV_PIX_FMT_NONE, nullptr);
+  ASSERT_TRUE(chain);
+  auto out = RunAll(*chain, {in.get()});
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0]->data[0], in->data[0]);  // the same picture, not a copy
+}
+
 TEST_F(FilterChainTest, BadChainsFailWithAClearText) {
   FramePtr in = SolidYuv(16, 16, AV_PIX_FMT_YUV420P, 0, 0, 0);
   struct Case {
