@@ -250,6 +250,9 @@ void TPlayback::VideoRefresh(bool dequeue) {
       std::lock_guard s(stats_mu_);
       ++stats_.pictures_shown;
       stats_.last_shown_pts = vp.pts;
+      const double lateness = NowSeconds() - vp.target_time;
+      stats_.max_lateness = std::max(stats_.max_lateness, lateness);
+      if (lateness > frame_delay_) ++stats_.pictures_late;
       if (HasAudio() && !paused_) {
         stats_.max_av_diff = std::max(stats_.max_av_diff, std::fabs(vp.pts - AudioClock()));
         ++stats_.av_diff_samples;

@@ -60,74 +60,53 @@ FramePtr TPlayback::ShownPicture(double* pts) {
   return FramePtr(ff::av_frame_clone(shown_.get()));
 }
 
-namespace {
-
-struct SwsFree {
-  void operator()(SwsContext* c) const { ff::sws_freeContext(c); }
-};
-using SwsPtr = std::unique_ptr<SwsContext, SwsFree>;
-
-}  // namespace
-
-// Lets the application see (and change) the picture as 32-bit BGRA before
-// it is queued. Runs in the video decoder thread.
+// Lets the application see (and change) the picture in the hook converter's
+// bitmap before it is queued. Runs in the video decoder thread, the only
+// user of that converter while a playback runs.
 void TPlayback::ApplyVideoHook(AVFrame* frame, double pts) {
-  const int w = frame->width, h = frame->height;
+  TFormatConverter& conv = owner_.hook_converter_;
   const auto fmt = static_cast<AVPixelFormat>(frame->format);
-  SwsPtr to_rgb(ff::sws_getContext(w, h, fmt, w, h, AV_PIX_FMT_BGRA, SWS_BICUBIC, nullptr, nullptr, nullptr));
-  if (!to_rgb) {
-    Log(llError, "video hook: cannot convert the picture to RGB");
+  if (!conv.PictureToRGB(PictureOf(*frame), fmt, true, frame->height, frame->width)) {
+    Log(llError, conv.LastErrMsg());
     return;
   }
-  std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 4);
-  uint8_t* dst[4] = {pixels.data()};
-  int dst_stride[4] = {w * 4};
-  ff::sws_scale(to_rgb.get(), frame->data, frame->linesize, 0, h, dst, dst_stride);
-  THookPicture picture{w, h, w * 4, pixels.data()};
   bool update = true;
   try {
-    owner_.OnVideoHook(&owner_, picture, std::llrint(pts * 1000000) - start_time_, update);
+    owner_.OnVideoHook(&owner_, conv.Bitmap(), std::llrint(pts * 1000000) - start_time_, update);
   } catch (const std::exception& e) {
     Log(llError, std::string("Error occurs OnVideoHook: ") + e.what());
     return;
   }
   if (!update || ff::av_frame_make_writable(frame) < 0) return;
-  SwsPtr to_yuv(ff::sws_getContext(w, h, AV_PIX_FMT_BGRA, w, h, fmt, SWS_BICUBIC, nullptr, nullptr, nullptr));
-  if (!to_yuv) {
-    Log(llError, "video hook: cannot convert the picture back from RGB");
-    return;
-  }
-  const uint8_t* src[4] = {pixels.data()};
-  ff::sws_scale(to_yuv.get(), src, dst_stride, 0, h, frame->data, frame->linesize);
+  conv.BitmapToRGB();
+  TPicture dst = PictureOf(*frame);
+  if (!conv.RGBToPicture(dst, fmt, frame->height, frame->width)) Log(llError, conv.LastErrMsg());
 }
 
 }  // namespace vidmill::player
 
 namespace vidmill {
 
-TPlayerSnapshot TCustomPlayer::CurrentFrame(int64_t* APTS) {
-  TPlayerSnapshot shot;
+const TBitmap& TCustomPlayer::CurrentFrame(int64_t* APTS) {
+  TBitmap& bitmap = rgb_converter_.Bitmap();
+  bitmap.SetSize(0, 0);
   if (APTS) *APTS = -1;
   auto pb = CurrentPlayback();
-  if (!pb || !pb->HasVideo()) return shot;
+  if (!pb || !pb->HasVideo()) return bitmap;
   double pts = 0;
-  player::FramePtr frame = pb->ShownPicture(&pts);
-  if (!frame) return shot;
+  player::FramePtr frame = pb->ShownPicture(&pts);  // the picture on screen, not the next one
+  if (!frame) return bitmap;
   if (APTS) *APTS = std::llrint(pts * 1000000) - pb->StartTime();
-  const int w = frame->width, h = frame->height;
-  player::SwsPtr sws(ff::sws_getContext(w, h, static_cast<AVPixelFormat>(frame->format), w, h,
-                                        AV_PIX_FMT_BGR24, SWS_BICUBIC, nullptr, nullptr, nullptr));
-  if (!sws) return shot;
-  shot.width = w;
-  shot.height = h;
-  shot.stride = w * 3;
-  shot.pixels.resize(static_cast<size_t>(shot.stride) * h);
-  uint8_t* dst[4] = {shot.pixels.data()};
-  int dst_stride[4] = {shot.stride};
-  if (ff::sws_scale(sws.get(), frame->data, frame->linesize, 0, h, dst, dst_stride) != h) {
-    shot = TPlayerSnapshot{};
+  if (!rgb_converter_.PictureToRGB(PictureOf(*frame), static_cast<AVPixelFormat>(frame->format), true,
+                                   frame->height, frame->width)) {
+    bitmap.SetSize(0, 0);
   }
-  return shot;
+  return bitmap;
+}
+
+void TCustomPlayer::SetVideoHookBitsPixel(int bits) {
+  rgb_converter_.SetBitsPixel(bits);
+  hook_converter_.SetBitsPixel(bits);
 }
 
 std::unique_lock<std::mutex> TCustomPlayer::LockDecoder() { return std::unique_lock(decoder_mu_); }

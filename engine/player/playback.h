@@ -244,8 +244,9 @@ class TPlayback {
   AVStream* audio_st_ = nullptr;
   AVStream* subtitle_st_ = nullptr;
   CodecContextPtr video_dec_, audio_dec_, subtitle_dec_;
-  int video_width_ = 0, video_height_ = 0;  // decoder's size at open
-  double frame_delay_ = 0.04;
+  std::atomic<int> video_width_{0}, video_height_{0};  // decoder's size at open
+  AVRational video_rate_{0, 1}, video_sar_{0, 1};  // set before the video decoder starts
+  std::atomic<double> frame_delay_{0.04};  // written at stream open, read by decoder and display
 
   TPacketQueue videoq_, audioq_, subtitleq_;
 

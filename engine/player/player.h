@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "core/base_component.h"
+#include "core/format_converter.h"
 #include "player_types.h"
 #include "probe/ff_decode.h"
 #include "sdl_loader.h"
@@ -43,29 +44,15 @@ class TPlayEventQueue;
 class TSyncEvent;
 }  // namespace player
 
-// A picture handed to OnVideoHook: 32-bit BGRA rows (B, G, R, A bytes per
-// pixel), owned by the player; the handler may change the pixels in place.
-struct THookPicture {
-  int width = 0;
-  int height = 0;
-  int stride = 0;  // bytes per row
-  uint8_t* pixels = nullptr;
-};
-
-// A snapshot: 24-bit rows in B, G, R byte order, top row first.
-struct TPlayerSnapshot {
-  int width = 0;   // 0 x 0 when there is no picture
-  int height = 0;
-  int stride = 0;  // bytes per row
-  std::vector<uint8_t> pixels;
-};
-
 using TFileOpenEvent = std::function<void(TFFBaseComponent* Sender, int64_t ADuration,
                                           int AFrameWidth, int AFrameHeight, int& AScreenWidth,
                                           int& AScreenHeight)>;
 using TPositionEvent = std::function<void(TFFBaseComponent* Sender, int64_t APTS)>;
 using TPlayStateEvent = std::function<void(TFFBaseComponent* Sender, TPlayState APlayState)>;
-using TVideoHookEvent = std::function<void(TFFBaseComponent* Sender, THookPicture& ABitmap,
+// ABitmap: the picture in the hook converter's bitmap format
+// (VideoHookBitsPixel); the handler may draw on it and leave AUpdate set to
+// have the drawing shown.
+using TVideoHookEvent = std::function<void(TFFBaseComponent* Sender, TBitmap& ABitmap,
                                            int64_t APTS, bool& AUpdate)>;
 using TAudioHookEvent = std::function<void(TFFBaseComponent* Sender, int64_t APTS, uint8_t* ASample,
                                            int ASize, int ASampleRate, int AChannels)>;
@@ -125,6 +112,8 @@ struct TPlayStats {
   int64_t pictures_shown = 0;
   int64_t pictures_dropped = 0;     // late pictures dropped by the display
   int64_t pictures_skipped = 0;     // skipped by the decoder to catch up
+  int64_t pictures_late = 0;        // shown more than one picture duration after their time
+  double max_lateness = 0;          // seconds
   int64_t subtitles_decoded = 0;
   int64_t subtitles_shown = 0;      // pictures shown with a subtitle blended in
   double max_av_diff = 0;           // seconds: |picture time - audio clock| when shown
@@ -170,9 +159,10 @@ class TCustomPlayer : public TFFBaseComponent {
   void Seek(int64_t APTS, TSeekFlags ASeekFlags = 0, bool AWaitForSeekEnd = false);
   // Relative seek by ADelta seconds (bytes estimated from the bit rate with sfByte).
   void SeekDelta(double ADelta, TSeekFlags ASeekFlags = 0, bool AWaitForSeekEnd = false);
-  // The picture on screen and its position (microseconds from the start);
-  // an empty snapshot and -1 without video.
-  TPlayerSnapshot CurrentFrame(int64_t* APTS = nullptr);
+  // The picture on screen in the snapshot converter's bitmap (owned by the
+  // player: copy it), with its position in microseconds from the start. A
+  // 0 x 0 bitmap and -1 without video or before the first picture.
+  const TBitmap& CurrentFrame(int64_t* APTS = nullptr);
   // The host window changed size or place: redraw.
   void UpdateScreenPosition();
 
@@ -210,6 +200,10 @@ class TCustomPlayer : public TFFBaseComponent {
   void SetShowAudio(TShowAudio v);
   bool VideoHook() const { return video_hook_.load(); }
   void SetVideoHook(bool v) { video_hook_ = v; }
+  // Bits per pixel of the snapshot and hook bitmaps: 8, 15, 16, 24 (default)
+  // or 32; any other value throws EEngineError. Not while a playback runs.
+  int VideoHookBitsPixel() const { return rgb_converter_.BitsPixel(); }
+  void SetVideoHookBitsPixel(int bits);
   bool AudioHook() const { return audio_hook_.load(); }
   void SetAudioHook(bool v) { audio_hook_ = v; }
   bool TriggerEventInMainThread() const { return trigger_in_main_.load(); }
@@ -267,6 +261,8 @@ class TCustomPlayer : public TFFBaseComponent {
   TSDLLoader sdl_loader_;
   TSDLFunctions sdl_{};                 // copy of the loader's table
   std::unique_ptr<TFFDecoder> decoder_;  // describes the playing file
+  TFormatConverter rgb_converter_;      // snapshots (main thread)
+  TFormatConverter hook_converter_;     // video hook (video decoder thread)
   std::mutex decoder_mu_;               // attaching, detaching and closing the input
   const player::TPlayback* attached_to_ = nullptr;  // guarded by decoder_mu_
 

@@ -468,6 +468,8 @@ int TPlayback::StreamComponentOpen(int index) {
       video_height_ = ctx->height;
       video_dec_ = std::move(ctx);
       AVRational rate = ff::av_guess_frame_rate(ic_, st, nullptr);
+      video_rate_ = rate;
+      video_sar_ = ff::av_guess_sample_aspect_ratio(ic_, st, nullptr);
       if (!opts_.auto_adjust_frame_rate && st->r_frame_rate.num > 0) rate = st->r_frame_rate;
       AVRational forced{0, 0};
       if (!opts_.force_frame_rate.empty() &&

@@ -129,10 +129,8 @@ bool TPlayback::EnsureFilterChain(const AVFrame* frame) {
   in.height = frame->height;
   in.pix_fmt = static_cast<AVPixelFormat>(frame->format);
   in.time_base = st->time_base;
-  in.sample_aspect_ratio = frame->sample_aspect_ratio.num > 0
-                               ? frame->sample_aspect_ratio
-                               : ff::av_guess_sample_aspect_ratio(ic_, const_cast<AVStream*>(st), nullptr);
-  in.frame_rate = ff::av_guess_frame_rate(ic_, const_cast<AVStream*>(st), nullptr);
+  in.sample_aspect_ratio = frame->sample_aspect_ratio.num > 0 ? frame->sample_aspect_ratio : video_sar_;
+  in.frame_rate = video_rate_;
   if (chain_ && in.width == chain_in_.width && in.height == chain_in_.height &&
       in.pix_fmt == chain_in_.pix_fmt) {
     return true;

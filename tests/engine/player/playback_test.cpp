@@ -1,7 +1,12 @@
 // Playing generated clips headless (SDL's dummy drivers): states, timing,
 // pause, step, seeks and stream choice.
+#include <unistd.h>
+
+#include <atomic>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "core/entry_points.h"
 #include "player_fixture.h"
@@ -227,6 +232,89 @@ TEST_F(PlayerTest, AudioOnlyFileReportsTheEndRepeatedlyUntilStopped) {
   EXPECT_EQ(states.front(), psPlay);
   EXPECT_EQ(states.back(), psStop);
   EXPECT_NEAR(events_.LastPosition(), 2000000, 30000);
+}
+
+// The 16-bit samples of a WAV file's "data" chunk.
+std::vector<int16_t> WavSamples(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  size_t at = 12;
+  while (at + 8 <= bytes.size()) {
+    uint32_t len;
+    std::memcpy(&len, &bytes[at + 4], 4);
+    if (bytes.compare(at, 4, "data") == 0) {
+      std::vector<int16_t> s(std::min<size_t>(len, bytes.size() - at - 8) / 2);
+      std::memcpy(s.data(), &bytes[at + 8], s.size() * 2);
+      return s;
+    }
+    at += 8 + len + (len & 1);
+  }
+  return {};
+}
+
+TEST_F(PlayerTest, SoundWrittenByTheDiskDriverIsTheSourceSampleForSample) {
+  const std::string capture = MediaDir() + "/capture_" + std::to_string(getpid()) + ".raw";
+  setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);  // where SDL's "disk" driver writes
+  player_.Options().audio_driver = adDisk;
+  const std::string wav = MediaPath(Clip::WavPcm);  // 2 s, 1 kHz, 44.1 kHz stereo
+  ASSERT_TRUE(player_.Open(wav)) << player_.LastErrMsg();
+  ASSERT_TRUE(WaitUntil([&] { return events_.Has(psEnd); }, 5s));
+  std::this_thread::sleep_for(200ms);  // the device plays out its buffer
+  player_.Stop(true);
+  unsetenv("SDL_DISKAUDIOFILE");
+  const TPlayStats stats = player_.Stats();
+  ASSERT_EQ(stats.audio_rate, 44100);
+  ASSERT_EQ(stats.audio_channels, 2);
+
+  std::ifstream in(capture, std::ios::binary);
+  std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::filesystem::remove(capture);
+  std::vector<int16_t> heard(raw.size() / 2);
+  std::memcpy(heard.data(), raw.data(), heard.size() * 2);
+  const std::vector<int16_t> source = WavSamples(wav);
+  ASSERT_GT(source.size(), 100000u);
+  // Silence until the first packet, then every source sample unchanged.
+  const auto first = std::find_if(heard.begin(), heard.end(), [](int16_t v) { return v != 0; });
+  ASSERT_NE(first, heard.end());
+  const size_t start = static_cast<size_t>(first - heard.begin()) / 2 * 2;
+  const size_t src_start = static_cast<size_t>(
+      std::find_if(source.begin(), source.end(), [](int16_t v) { return v != 0; }) - source.begin()) / 2 * 2;
+  ASSERT_GE(heard.size() - start, source.size() - src_start);
+  size_t differing = 0;
+  for (size_t i = 0; i + src_start < source.size(); ++i) differing += heard[start + i] != source[src_start + i];
+  EXPECT_EQ(differing, 0u);
+  EXPECT_NEAR(ToneOf(heard.data() + start, (source.size() - src_start) / 2, 2, 44100), 1000, 5);
+}
+
+TEST_F(PlayerTest, VideoHookDrawingShowsInTheSnapshotOfThePictureOnScreen) {
+  std::atomic<int> hooked{0};
+  player_.SetVideoHook(true);
+  player_.OnVideoHook = [&](TFFBaseComponent*, TBitmap& bmp, int64_t, bool& update) {
+    for (int y = 0; y < 32; ++y) std::memset(bmp.ScanLine(y), 255, 32 * 3);  // white corner
+    update = true;
+    ++hooked;
+  };
+  ASSERT_TRUE(player_.Open(MediaPath(Clip::Mp4H264Aac), 0, true)) << player_.LastErrMsg();
+  ASSERT_TRUE(WaitUntil([&] { return events_.Has(psPause); }, 3s));
+  WaitForStillPicture();
+  int64_t pts = -2;
+  const TBitmap& shot = player_.CurrentFrame(&pts);
+  ASSERT_EQ(shot.Width(), 320);
+  ASSERT_EQ(shot.Height(), 240);
+  EXPECT_GE(hooked.load(), 1);
+  EXPECT_GE(pts, 0);
+  EXPECT_LE(pts, 40000) << "one of the two pictures decoded before the pause";
+  const uint8_t* corner = shot.ScanLine(10) + 10 * 3;
+  for (int c = 0; c < 3; ++c) EXPECT_GT(corner[c], 235) << "channel " << c;
+  int white_elsewhere = 0;
+  for (int x = 100; x < 300; ++x) {
+    const uint8_t* p = shot.ScanLine(150) + x * 3;
+    white_elsewhere += p[0] > 235 && p[1] > 235 && p[2] > 235;
+  }
+  EXPECT_LT(white_elsewhere, 150) << "the test pattern is still there";
+  player_.Stop(true);
+  EXPECT_EQ(player_.CurrentFrame(&pts).Width(), 0);
+  EXPECT_EQ(pts, -1);
 }
 
 }  // namespace
