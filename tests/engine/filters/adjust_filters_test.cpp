@@ -122,22 +122,26 @@ TEST_F(AdjustFiltersTest, EqKnownValues) {
   }
 }
 
-TEST_F(AdjustFiltersTest, OddWidthsAreWorkedToTheLastSample) {
-  FramePtr in = MakeFrame(101, 5, AV_PIX_FMT_YUV420P);
-  testing::FillPlane(in.get(), 0, [](int x, int y) { return (x * 37 + y * 11) & 255; });
-  testing::FillPlane(in.get(), 1, [](int x, int y) { return (x * 13 + y * 7) & 255; });
-  testing::FillPlane(in.get(), 2, [](int x, int y) { return (x * 29 + y * 3) & 255; });
-  FramePtr out = Filter("nativeeq=-20:35,nativehue=-61:44", in.get());
-  ASSERT_TRUE(out);
-  for (int y = 0; y < 5; ++y)
-    for (int x = 0; x < 101; ++x)
-      ASSERT_EQ(At(out.get(), 0, x, y), EqSample(At(in.get(), 0, x, y), -20, 35)) << x << "," << y;
-  for (int y = 0; y < 3; ++y)
-    for (int x = 0; x < 51; ++x) {
-      const auto [u, v] = HueSample(At(in.get(), 1, x, y), At(in.get(), 2, x, y), -61, 44);
-      ASSERT_EQ(At(out.get(), 1, x, y), u) << x << "," << y;
-      ASSERT_EQ(At(out.get(), 2, x, y), v) << x << "," << y;
-    }
+// Widths that end in every kind of remainder of the vector loops.
+TEST_F(AdjustFiltersTest, EveryWidthIsWorkedToTheLastSample) {
+  for (int width : {101, 120, 57, 7, 250}) {
+    SCOPED_TRACE(width);
+    FramePtr in = MakeFrame(width, 5, AV_PIX_FMT_YUV420P);
+    testing::FillPlane(in.get(), 0, [](int x, int y) { return (x * 37 + y * 11) & 255; });
+    testing::FillPlane(in.get(), 1, [](int x, int y) { return (x * 13 + y * 7) & 255; });
+    testing::FillPlane(in.get(), 2, [](int x, int y) { return (x * 29 + y * 3) & 255; });
+    FramePtr out = Filter("nativeeq=-20:35,nativehue=-61:44", in.get());
+    ASSERT_TRUE(out);
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < width; ++x)
+        ASSERT_EQ(At(out.get(), 0, x, y), EqSample(At(in.get(), 0, x, y), -20, 35)) << x << "," << y;
+    for (int y = 0; y < 3; ++y)
+      for (int x = 0; x < (width + 1) / 2; ++x) {
+        const auto [u, v] = HueSample(At(in.get(), 1, x, y), At(in.get(), 2, x, y), -61, 44);
+        ASSERT_EQ(At(out.get(), 1, x, y), u) << x << "," << y;
+        ASSERT_EQ(At(out.get(), 2, x, y), v) << x << "," << y;
+      }
+  }
 }
 
 TEST_F(AdjustFiltersTest, HueFollowsTheFormulaForEveryChromaPair) {
