@@ -3,6 +3,7 @@
 // and logged the same way. Internal to vidmill_filters.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,16 @@
 #include "filters/own_filter.h"
 
 namespace vidmill {
+
+inline uint8_t Clip255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+
+#if defined(__x86_64__) || defined(__i386__)
+// Whether the processor runs the AVX2 versions of the picture loops.
+inline bool HaveAVX2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+#endif
 
 // The texts of one filter's log lines (library format strings).
 struct TAdjustTexts {

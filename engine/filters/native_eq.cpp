@@ -55,7 +55,6 @@ const TOwnFilterDef kEqFilter = {
     CreateEq,
 };
 
-uint8_t Clip255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
 }  // namespace
 
@@ -120,10 +119,6 @@ __attribute__((target("avx2"))) int EqRowAVX2(const EqRow& k, const uint8_t* s, 
   return x;
 }
 
-bool HaveAVX2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
 #endif
 
 }  // namespace

@@ -71,7 +71,6 @@ const TOwnFilterDef kHueFilter = {
     CreateHue,
 };
 
-inline uint8_t Clip255(int v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
 
 }  // namespace
 
@@ -185,10 +184,6 @@ __attribute__((target("avx2"))) int HueRowAVX2(const HueWeights& w, const uint8_
   return x;
 }
 
-bool HaveAVX2() {
-  static const bool have = __builtin_cpu_supports("avx2");
-  return have;
-}
 #endif
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "filters/filter_chain.h"
 #include "filters/live_values.h"
 #include "filters/own_filter.h"
-#include "picture_helpers.h"
+#include "own_filters_fixture.h"
 
 namespace vidmill {
 namespace {
@@ -33,21 +33,8 @@ std::pair<int, int> HueSample(int u, int v, int hue, int saturation) {
           std::clamp((is * du + ic * dv + 8421376) >> 16, 0, 255)};
 }
 
-class AdjustFiltersTest : public ::testing::Test {
+class AdjustFiltersTest : public testing::OwnFiltersTest {
  protected:
-  void SetUp() override {
-    testing::LoadLibraries();
-    RegisterEqFilter();
-    RegisterHueFilter();
-  }
-  static TVideoFormat FormatOf(const AVFrame* f) {
-    TVideoFormat in;
-    in.width = f->width;
-    in.height = f->height;
-    in.pix_fmt = static_cast<AVPixelFormat>(f->format);
-    in.sample_aspect_ratio = {1, 1};
-    return in;
-  }
   // One frame through a chain of one filter; null when the chain fails.
   static FramePtr Filter(const std::string& text, const AVFrame* in, std::string* error = nullptr) {
     std::string ignored;

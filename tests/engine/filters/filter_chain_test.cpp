@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "filters/adjust_filters.h"
-#include "picture_helpers.h"
+#include "own_filters_fixture.h"
 
 namespace vidmill {
 namespace {
@@ -12,22 +12,8 @@ using testing::FramePtr;
 using testing::MakeFrame;
 using testing::SolidYuv;
 
-class FilterChainTest : public ::testing::Test {
+class FilterChainTest : public testing::OwnFiltersTest {
  protected:
-  void SetUp() override {
-    testing::LoadLibraries();
-    RegisterEqFilter();
-    RegisterHueFilter();
-  }
-  static TVideoFormat FormatOf(const AVFrame* f) {
-    TVideoFormat in;
-    in.width = f->width;
-    in.height = f->height;
-    in.pix_fmt = static_cast<AVPixelFormat>(f->format);
-    in.time_base = {1, 25};
-    in.sample_aspect_ratio = {1, 1};
-    return in;
-  }
   // Sends the frames, then the end, and gathers everything the chain gives.
   static std::vector<FramePtr> RunAll(TFilterChain& chain, const std::vector<const AVFrame*>& in) {
     std::vector<FramePtr> out;
