@@ -1,5 +1,7 @@
 #include "list_syntax.h"
 
+#include <numeric>
+
 namespace vidmill {
 
 TValueLabelList SplitValueLabelList(const QString& text) {
@@ -32,6 +34,19 @@ bool IsDecimalInteger(const QString& text) {
   bool fits = false;
   text.toInt(&fits);
   return fits;
+}
+
+TFrameRate FrameRateFraction(const QString& thousandths) {
+  if (!IsDecimalInteger(thousandths) || thousandths.toInt() <= 0) return {};
+  const qint64 milli = thousandths.toLongLong();
+  // 29970 stands for 30000/1001: the whole rate that, slowed by 1000/1001,
+  // rounds to the given thousandths.
+  const qint64 whole = (milli * 1001 + 500) / 1000;
+  if (milli % 1000 != 0 && whole % 1000 == 0 && (whole * 1000 + 500) / 1001 == milli) {
+    return {static_cast<int>(whole), 1001};
+  }
+  const qint64 g = std::gcd(milli, qint64{1000});
+  return {static_cast<int>(milli / g), static_cast<int>(1000 / g)};
 }
 
 namespace {

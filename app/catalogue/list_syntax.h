@@ -27,6 +27,17 @@ QStringList LabelsOf(const QString& text);
 QString ResolutionWidth(const QString& resolution);
 QString ResolutionHeight(const QString& resolution);
 
+// A frame rate in thousandths of a frame per second as an exact fraction:
+// the NTSC family (23976, 29970, 59940: n*1000/1001) as n*1000/1001, every
+// other rate reduced (25000 -> 25/1, 12500 -> 25/2). {0, 1} for a value that
+// is not a positive decimal integer.
+struct TFrameRate {
+  int Num = 0;
+  int Den = 1;
+  bool operator==(const TFrameRate&) const = default;
+};
+TFrameRate FrameRateFraction(const QString& thousandths);
+
 // True when text is an optional sign followed by decimal digits only.
 bool IsDecimalInteger(const QString& text);
 
