@@ -1,6 +1,6 @@
 // TCustomDecoder: opens a media file with the libraries and answers questions
 // about it (stream counts, stream records, tags, an information text).
-// TFFDecoder is the published probe; frame decoding is added to it later.
+// TFFDecoder (frame_decoder.h) is the published probe with frame decoding.
 //
 // Thread rules: a decoder is used by one thread at a time (the application
 // probes on its main thread). Abort() alone may be called from any thread:
@@ -126,11 +126,7 @@ class TCustomDecoder : public TFFBaseComponent {
   std::atomic<bool> abort_{false};
 };
 
-// The probe the application uses; decoding of frames comes with a later
-// version.
-class TFFDecoder : public TCustomDecoder {
- public:
-  TFFDecoder() = default;
-};
-
 }  // namespace vidmill
+
+// TFFDecoder, the probe with frame decoding, for every user of this header.
+#include "probe/frame_decoder.h"  // IWYU pragma: export

@@ -1,4 +1,5 @@
-// TFrameDecoder: random-access decoding of one file on top of the probe.
+// TFrameDecoder: random-access decoding of one file on top of the probe;
+// TFFDecoder is the published decoder.
 //
 // Decodes the next video picture of a stream into a picture buffer of its
 // own, steps to the next or previous key frame or to the previous picture,
@@ -229,6 +230,13 @@ class TFrameDecoder : public TCustomDecoder {
   TBytes audio_buf_;
   int audio_buf_size_ = 0;
   int remains_audio_ = 0;
+};
+
+// The published decoder: the probe that the encoder owns and the
+// application uses for every added file, with frame decoding.
+class TFFDecoder : public TFrameDecoder {
+ public:
+  TFFDecoder() = default;
 };
 
 }  // namespace vidmill

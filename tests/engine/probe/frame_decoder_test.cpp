@@ -86,7 +86,9 @@ TEST_P(EveryPicture, ComesOutInOrderWithItsTimeAndTheLastOnesAreNotLost) {
   EXPECT_EQ(times[0], 0);  // times count from the stream's start
   for (size_t i = 0; i < times.size(); ++i) {
     EXPECT_NEAR(times[i], probed[i] - probed[0], 1000) << "picture " << i;
-    if (i > 0) EXPECT_GT(times[i], times[i - 1]) << "picture " << i;
+    if (i > 0) {
+      EXPECT_GT(times[i], times[i - 1]) << "picture " << i;
+    }
   }
   EXPECT_NEAR(times.back(), (GetParam().pictures - 1) * kFrame, kFrame + 1000);
   EXPECT_TRUE(decoder.IsEOF());
