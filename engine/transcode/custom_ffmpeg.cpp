@@ -119,7 +119,18 @@ void TCustomFFmpeg::DiscardOutputs() {
   }
 }
 
+FILE* TCustomFFmpeg::VideoStatsFile() {
+  if (vstats_file_ || opt_.vstats_filename.empty()) return vstats_file_;
+  vstats_file_ = std::fopen(opt_.vstats_filename.c_str(), "w");
+  if (!vstats_file_) throw FFmpegException("fopen fail: " + opt_.vstats_filename);
+  return vstats_file_;
+}
+
 void TCustomFFmpeg::CleanUp() {
+  if (vstats_file_) {
+    std::fclose(vstats_file_);
+    vstats_file_ = nullptr;
+  }
   ReleaseRunTables();
   DiscardOutputs();
   output_files_.clear();

@@ -76,6 +76,10 @@ class TCustomFFmpeg {
   // ---- Run ---------------------------------------------------------------
   // Prepares a run; throws FFmpegException with the fatal message.
   void RunSetup();
+  // The video statistics file ("vstats", "vstats_file"), opened for writing
+  // on first use; null when none was asked for. Throws FFmpegException
+  // "fopen fail: <name>" when it cannot be created.
+  FILE* VideoStatsFile();
   // Renames finished outputs into place; false with LastErrMsg when one
   // cannot be renamed (its temporary file is then removed).
   bool CommitOutputs();
@@ -219,6 +223,7 @@ class TCustomFFmpeg {
   std::vector<TAVInputStream> input_streams_;
   int streams_per_slot_ = 0;
   int bit_buffer_size_ = 262144;
+  FILE* vstats_file_ = nullptr;
   int64_t extra_size_ = 0;
 };
 

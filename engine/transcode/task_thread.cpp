@@ -1,8 +1,24 @@
 #include "task_thread.h"
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include "core/main_thread.h"
 
 namespace vidmill {
+
+void ApplyThreadPriority(TThreadPriority priority) {
+  int nice = 0;
+  switch (priority) {
+    case tpIdle: nice = 19; break;
+    case tpLowest: nice = 10; break;
+    case tpLower: nice = 5; break;
+    default: return;  // normal and above: as the process runs
+  }
+  // On Linux a thread's nice value is set through its thread id.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice);
+}
 
 TTaskThread::~TTaskThread() {
   broken_ = true;

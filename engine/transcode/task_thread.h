@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -19,6 +20,21 @@
 #include "pause_gate.h"
 
 namespace vidmill {
+
+// Priority of worker threads. The system lets a process lower its threads'
+// priority but not raise it: the values above normal run as normal.
+enum TThreadPriority : uint8_t {
+  tpIdle,
+  tpLowest,
+  tpLower,
+  tpNormal,
+  tpHigher,
+  tpHighest,
+  tpTimeCritical,
+};
+
+// Gives the calling thread the priority (a nice value for the lower ones).
+void ApplyThreadPriority(TThreadPriority priority);
 
 class TTaskThread {
  public:

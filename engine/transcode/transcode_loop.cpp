@@ -16,6 +16,7 @@
 #include "core/interrupt_cb.h"
 #include "core/previewer.h"
 #include "custom_ffmpeg.h"
+#include "encoder_clone.h"
 #include "ffmpeg_exception.h"
 #include "task_thread.h"
 #include "transcode_loop_types.h"
@@ -713,7 +714,10 @@ TTranscodeLoop::TOutput* TTranscodeLoop::Previous(TOutput* out) {
 // the encoder's start-up delay in microseconds.
 int64_t TTranscodeLoop::ReopenEncoder(TOutput* out, TOutput* previous) {
   TAVOutputStream* ost = out->ost;
-  AVCodecContext* old = previous->ost->enc.get();
+  const AVCodecContext* old = previous->ost->enc.get();
+  // The settings were kept, before opening, with the first slot's stream.
+  const TAVOutputStream* first = task_.output_files_[0].streams[static_cast<size_t>(ost->index)].get();
+  const AVCodecContext* settings = first->enc_template ? first->enc_template.get() : old;
   const AVCodec* codec = old->codec ? old->codec : ff::avcodec_find_encoder(ost->codec_id);
   const std::string failure = FormatText(
       "Error while opening codec for output stream #%d.%d (%s) - maybe incorrect parameters such as bit_rate, rate, "
@@ -721,28 +725,14 @@ int64_t TTranscodeLoop::ReopenEncoder(TOutput* out, TOutput* previous) {
       0, ost->index, TypeName(old->codec_type));
   if (!codec) throw FFmpegException(FormatText("Unsupported codec for output stream #%d.%d (%s)", 0, ost->index,
                                                TypeName(old->codec_type)));
-  TCodecContextPtr fresh = MakeCodecContext(codec);
+  TCodecContextPtr fresh = CloneEncoderSettings(settings, codec);
   if (!fresh) throw FFmpegException(failure);
   AVCodecContext* enc = fresh.get();
-  if (ff::av_opt_copy(enc, old) < 0) throw FFmpegException(failure);
-  if (old->priv_data && enc->priv_data && ff::av_opt_copy(enc->priv_data, old->priv_data) < 0)
-    throw FFmpegException(failure);
-  enc->codec_type = old->codec_type;
-  enc->codec_id = old->codec_id;
-  enc->codec_tag = old->codec_tag;
-  enc->time_base = old->time_base;
-  enc->framerate = old->framerate;
-  enc->width = old->width;
-  enc->height = old->height;
-  enc->pix_fmt = old->pix_fmt;
-  enc->sample_aspect_ratio = old->sample_aspect_ratio;
-  enc->sample_fmt = old->sample_fmt;
-  enc->sample_rate = old->sample_rate;
-  ff::av_channel_layout_uninit(&enc->ch_layout);
-  ff::av_channel_layout_copy(&enc->ch_layout, &old->ch_layout);
-  enc->flags = old->flags & ~(AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2);
-  enc->stats_in = nullptr;
-  if (ff::avcodec_open2(enc, codec, nullptr) < 0) throw FFmpegException(failure);
+  AVDictionary* options = nullptr;
+  ff::av_dict_copy(&options, first->encoder_options_template.get(), 0);
+  const int opened = ff::avcodec_open2(enc, codec, &options);
+  ff::av_dict_free(&options);
+  if (opened < 0) throw FFmpegException(failure);
   const AVCodecParameters* written = ost->st->codecpar;
   if (written->extradata_size != enc->extradata_size ||
       (enc->extradata_size && std::memcmp(written->extradata, enc->extradata, static_cast<size_t>(enc->extradata_size))))

@@ -175,6 +175,35 @@ double PlaneMean(const AVFrame* f, int plane, int w, int h) {
 
 }  // namespace
 
+void TFrameRelease::operator()(AVFrame* f) const { ff::av_frame_free(&f); }
+
+std::unique_ptr<AVFrame, TFrameRelease> DecodedPicture(const std::string& path, int n) {
+  std::unique_ptr<AVFrame, TFrameRelease> result;
+  std::unique_ptr<AVFormatContext, FormatClose> keep;
+  std::string error;
+  int video = -1;
+  int count = 0;
+  DecodeAll(
+      path, &error,
+      [&](AVFormatContext* ctx) {
+        for (unsigned i = 0; i < ctx->nb_streams && video < 0; ++i) {
+          if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) video = static_cast<int>(i);
+        }
+      },
+      [&](int s, AVStream*, AVFrame* f) {
+        if (s == video && count++ == n) result.reset(ff::av_frame_clone(f));
+      },
+      &keep);
+  return result;
+}
+
+std::vector<uint8_t> LumaOf(const AVFrame* f) {
+  std::vector<uint8_t> luma;
+  for (int y = 0; y < f->height; ++y)
+    luma.insert(luma.end(), f->data[0] + y * f->linesize[0], f->data[0] + y * f->linesize[0] + f->width);
+  return luma;
+}
+
 std::vector<uint8_t> LumaOfPicture(const std::string& path, int n, int width, int height) {
   auto f = Picture(path, n, width, height, AV_PIX_FMT_GRAY8);
   std::vector<uint8_t> luma;

@@ -3,11 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 extern "C" {
 #include <libavutil/avutil.h>
+#include <libavutil/frame.h>
 }
 
 namespace vidmill::testing {
@@ -42,6 +44,14 @@ TMediaFacts DecodeFacts(const std::string& path);
 std::vector<uint8_t> LumaOfPicture(const std::string& path, int n, int width, int height);
 // The mean of each plane of the n-th picture as 8-bit YUV 4:2:0 in its own size.
 bool MeanYuv(const std::string& path, int n, double* y, double* u, double* v);
+
+struct TFrameRelease {
+  void operator()(AVFrame* f) const;
+};
+// The n-th decoded picture of the first video stream as it came from the decoder.
+std::unique_ptr<AVFrame, TFrameRelease> DecodedPicture(const std::string& path, int n);
+// The luma plane of a picture (any planar YUV format) as a packed buffer.
+std::vector<uint8_t> LumaOf(const AVFrame* picture);
 
 // Peak signal-to-noise ratio of two 8-bit planes of equal size, in dB.
 double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);

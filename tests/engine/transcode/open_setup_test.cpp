@@ -516,5 +516,49 @@ TEST_F(OpenAndSetup, PassLogsGetUniqueNamesInTheTemporaryFolder) {
   EXPECT_EQ(message, "Cannot read file: Error reading log file \"" + dir.File("nolog") + "-0.log\" for pass-2 encoding");
 }
 
+TEST_F(OpenAndSetup, EncoderListsDecideRateAndSampleRate) {
+  TLogCapture log;
+  TFFmpeg task(20);
+  ASSERT_TRUE(task.AddInput(MediaPath(Clip::Mp4H264Aac), nullptr));
+  TOutputOptions out;
+  out.VideoCodec = "mpeg1video";
+  out.AudioCodec = "ac3";
+  out.AudioSampleRate = 22000;
+  out.FrameRate = "20";  // not in the encoder's list: the nearest listed rate
+  ASSERT_TRUE(task.SetOutput(dir.File("lists.mkv"), &out)) << task.LastErrMsg();
+  const auto& streams = task.OutputStreams(0);
+  EXPECT_EQ(av_cmp_q(streams[0]->enc->framerate, AVRational{24000, 1001}), 0);
+  EXPECT_EQ(streams[1]->enc->sample_rate, 32000);
+  EXPECT_TRUE(log.Contains("Requested sampling rate unsupported using closest supported (32000)", llWarning));
+}
+
+TEST_F(OpenAndSetup, AudioOnlyInputGivesNoVideoStream) {
+  TFFmpeg task(20);
+  ASSERT_TRUE(task.AddInput(MediaPath(Clip::WavPcm), nullptr));
+  ASSERT_TRUE(task.SetOutput(dir.File("audio.mp4"), nullptr)) << task.LastErrMsg();
+  ASSERT_EQ(task.OutputStreams(0).size(), 1u);
+  EXPECT_EQ(task.OutputStreams(0)[0]->enc->codec_type, AVMEDIA_TYPE_AUDIO);
+}
+
+TEST_F(OpenAndSetup, StatisticsFileIsOpenedWhenAsked) {
+  TFFmpeg task(20);
+  EXPECT_EQ(task.VideoStatsFile(), nullptr);
+  task.SetExtOption("vstats_file", dir.File("stats.log"));
+  EXPECT_NE(task.VideoStatsFile(), nullptr);
+  EXPECT_TRUE(fs::exists(dir.File("stats.log")));
+  TFFmpeg bad(20);
+  bad.SetExtOption("vstats_file", dir.File("missing/stats.log"));
+  EXPECT_THROW(
+      {
+        try {
+          bad.VideoStatsFile();
+        } catch (const FFmpegException& e) {
+          EXPECT_EQ(std::string(e.what()), "fopen fail: " + dir.File("missing/stats.log"));
+          throw;
+        }
+      },
+      FFmpegException);
+}
+
 }  // namespace
 }  // namespace vidmill
