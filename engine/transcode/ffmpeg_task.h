@@ -102,6 +102,8 @@ class TFFmpegList {
 
   // Adds (`on`) or removes a post hook in every task.
   void SetPostHookAll(TPostHook hook, bool on);
+  void SetPreviewAll(bool on) { SetPostHookAll(phPreview, on); }
+  void SetPreviewBitmapAll(bool on) { SetPostHookAll(phBitmap, on); }
 
  private:
   std::vector<std::unique_ptr<TFFmpeg>> FList;

@@ -2,7 +2,11 @@
 // reads back (stream copy and re-encode), filter chains, joined inputs, and
 // bad input that must fail clearly without leaving files behind.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include <filesystem>
 #include <fstream>
@@ -514,6 +518,41 @@ TEST_F(OpenAndSetup, PassLogsGetUniqueNamesInTheTemporaryFolder) {
     message = e.what();
   }
   EXPECT_EQ(message, "Cannot read file: Error reading log file \"" + dir.File("nolog") + "-0.log\" for pass-2 encoding");
+}
+
+TEST_F(OpenAndSetup, OpeningThatWaitsTooLongIsAbandoned) {
+  const std::string fifo = dir.File("never-written.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  {
+    TLogCapture log;
+    TFFmpeg task(20);
+    task.ReadTimeout = 200;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(task.AddInput(fifo, nullptr));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_TRUE(log.Contains("connecting/reading/writing timeout", llInfo));
+    EXPECT_EQ(task.LastErrMsg().rfind(fifo + ": ", 0), 0u) << task.LastErrMsg();
+  }
+  {
+    TLogCapture log;
+    TFFmpeg task(20);
+    task.ReadTimeout = 0;  // never times out: only a cancel ends the wait
+    std::thread canceller([&task] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      task.CancelIO();
+    });
+    EXPECT_FALSE(task.AddInput(fifo, nullptr));
+    canceller.join();
+    EXPECT_TRUE(log.Contains("connecting/reading/writing canceled", llInfo));
+  }
+}
+
+TEST_F(OpenAndSetup, BeforeFindStreamInfoSeesTheOpenedInput) {
+  TFFmpeg task(20);
+  AVFormatContext* seen = nullptr;
+  task.OnBeforeFindStreamInfo = [&seen](TCustomFFmpeg*, AVFormatContext* ctx) { seen = ctx; };
+  ASSERT_TRUE(task.AddInput(MediaPath(Clip::Mp4H264Aac), nullptr));
+  EXPECT_EQ(seen, task.InputContext(0));
 }
 
 TEST_F(OpenAndSetup, EncoderListsDecideRateAndSampleRate) {
