@@ -8,7 +8,7 @@ PACKAGES=(
   libavfilter-dev libavdevice-dev libsdl2-dev
   qt6-base-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  ffmpeg xvfb xauth python3 python3-aiosmtpd
+  ffmpeg xvfb xauth python3 python3-aiosmtpd openssl fonts-dejavu-core
 )
 missing=()
 for p in "${PACKAGES[@]}"; do
