@@ -242,6 +242,7 @@ void TPlayback::VideoRefresh(bool dequeue) {
     {
       std::lock_guard shown(shown_mu_);
       shown_.reset(ff::av_frame_clone(vp.frame.get()));
+      displayed_.reset();
       shown_pts_ = vp.pts;
     }
     shown_sar_ = vp.sar;
@@ -420,7 +421,14 @@ void TPlayback::DrawPicture(const AVFrame* frame, AVRational sar, double pts) {
       frame = blended.get();
       std::lock_guard s(stats_mu_);
       ++stats_.subtitles_shown;
+    } else {
+      blended.reset();
     }
+  }
+  {
+    // Snapshots show what is on screen, subtitles included.
+    std::lock_guard lock(shown_mu_);
+    displayed_.reset(blended ? ff::av_frame_clone(blended.get()) : nullptr);
   }
   std::lock_guard lock(SDLCallLock());
   if (!texture_ || texture_w_ != fw || texture_h_ != fh) {

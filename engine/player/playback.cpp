@@ -38,6 +38,7 @@ void TPlayback::Close() {
   for (auto& sp : subpq_) sp.Free();
   std::lock_guard lock(shown_mu_);
   shown_.reset();
+  displayed_.reset();
 }
 
 void TPlayback::SetShowAudio(int v) {
@@ -57,7 +58,7 @@ FramePtr TPlayback::ShownPicture(double* pts) {
   std::lock_guard lock(shown_mu_);
   if (!shown_) return nullptr;
   if (pts) *pts = shown_pts_;
-  return FramePtr(ff::av_frame_clone(shown_.get()));
+  return FramePtr(ff::av_frame_clone(displayed_ ? displayed_.get() : shown_.get()));
 }
 
 // Lets the application see (and change) the picture in the hook converter's

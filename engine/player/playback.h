@@ -125,7 +125,8 @@ class TPlayback {
   int64_t BitRate() const;
   double MasterClock();
   int ShowAudioMode() const { return show_audio_.load(); }
-  // The picture on screen: a reference to it and its time (seconds).
+  // The picture on screen (with the subtitles drawn over it): a reference to
+  // it and its time (seconds).
   FramePtr ShownPicture(double* pts);
   int VideoWidth() const;
   int VideoHeight() const;
@@ -334,7 +335,8 @@ class TPlayback {
   bool watching_events_ = false;
   int64_t last_pump_ = 0;
   mutable std::mutex shown_mu_;
-  FramePtr shown_;                     // guarded by shown_mu_
+  FramePtr shown_;                     // guarded by shown_mu_: the picture on screen
+  FramePtr displayed_;                 // guarded by shown_mu_: the same with subtitles, or null
   double shown_pts_ = 0;               // guarded by shown_mu_
   AVRational shown_sar_{0, 1};         // play thread
 

@@ -533,6 +533,15 @@ void TPlayback::StreamComponentClose(int index) {
       subpq_cond_.notify_all();
       if (subtitle_tid_.joinable()) subtitle_tid_.join();
       subtitleq_.Flush();
+      {
+        // The old stream's subtitles must not be drawn over the new stream's.
+        std::lock_guard lock(subpq_mu_);
+        for (; subpq_size_ > 0; --subpq_size_) {
+          subpq_[subpq_rindex_].Free();
+          subpq_rindex_ = (subpq_rindex_ + 1) % kSubtitleQueueSize;
+        }
+        subtitle_stream_changed_ = false;
+      }
       subtitle_stream_ = -1;
       subtitle_st_ = nullptr;
       subtitle_dec_.reset();

@@ -209,7 +209,7 @@ int TPlayback::OutputPicture(AVFrame* frame, double pts, int64_t pos) {
 void TPlayback::SubtitleThread() {
   PacketPtr pkt = NewPacket();
   for (;;) {
-    if (paused_ && !subtitleq_.Aborted() && !seek_paused_) {
+    if (paused_ && !subtitleq_.Aborted() && !seek_paused_ && !open_paused_) {
       SleepMs(10);
       continue;
     }
