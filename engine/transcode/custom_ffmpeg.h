@@ -85,8 +85,9 @@ class TCustomFFmpeg {
   bool CommitOutputs();
   // Removes the temporary files of outputs not committed.
   void DiscardOutputs();
-  // Releases everything the task opened (inputs, outputs, run tables, the
-  // option store); temporary outputs not committed are removed.
+  // Releases everything the task opened (inputs, outputs, run tables,
+  // frame hooks, the statistics file); temporary outputs not committed are
+  // removed. Options set so far stay.
   virtual void CleanUp();
 
   // Abandons a blocking open step at once (a stop without worker thread).

@@ -49,7 +49,7 @@ class OpenAndSetup : public ::testing::Test {
     AVFormatContext* oc = task.OutputContext(0);
     for (const auto& ost : task.OutputStreams(0)) {
       AVCodecContext* enc = ost->enc.get();
-      if (ost->stream_copy) continue;
+      if (ost->stream_copy || enc->codec_type == AVMEDIA_TYPE_SUBTITLE) continue;
       for (int n = 0; n <= 4; ++n) {
         AVFrame* send = nullptr;
         if (n < 4) {
@@ -192,6 +192,27 @@ TEST_F(OpenAndSetup, StreamCopyHeaderKeepsTheInputStreams) {
   EXPECT_EQ(a.CodecName.rfind("aac", 0), 0u) << a.CodecName;
   EXPECT_EQ(a.SampleRate, 44100);
   EXPECT_EQ(a.Channels, 2);
+}
+
+TEST_F(OpenAndSetup, SubtitlesChaptersAndMetadataReachTheOutput) {
+  TFFmpeg task(20);
+  ASSERT_TRUE(task.AddInput(MediaPath(Clip::MkvSubsChapters), nullptr)) << task.LastErrMsg();
+  TOutputOptions out;
+  out.VideoCodec = "mpeg4";
+  out.AudioCodec = "aac";
+  const std::string path = dir.File("subs.mkv");
+  ASSERT_TRUE(task.SetOutput(path, &out)) << task.LastErrMsg();
+  ASSERT_EQ(task.OutputStreams(0).size(), 3u);
+  ASSERT_NO_THROW(task.RunSetup());
+  EXPECT_EQ(task.OutputContext(0)->nb_chapters, task.InputContext(0)->nb_chapters);
+  EXPECT_GT(task.OutputContext(0)->nb_chapters, 0u);
+  Finish(task);
+  task.CleanUp();
+  TFFDecoder probe;
+  ASSERT_TRUE(probe.LoadFile(path)) << probe.LastErrMsg();
+  EXPECT_EQ(probe.SubtitleStreamCount(), 1);
+  EXPECT_EQ(probe.VideoStreamCount(), 1);
+  EXPECT_EQ(probe.AudioStreamCount(), 1);
 }
 
 TEST_F(OpenAndSetup, OwnAndLibraryFiltersWorkInOneChain) {
