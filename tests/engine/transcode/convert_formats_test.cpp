@@ -22,6 +22,7 @@ namespace {
 using namespace vidmill::testing;
 
 constexpr double kPsnrFloor = 30.0;
+constexpr double kOneFrame = 1.0 / 25 + 1e-6;  // the clips run at 25 pictures per second
 
 class ConvertTest : public ::testing::Test {
  protected:
@@ -53,6 +54,7 @@ struct FormatCase {
   const char* audio_codec;  // "" = no audio
   int sample_rate;          // expected; 0 = as the source
   int frame_size;           // audio encoder frame size (sample count tolerance)
+  int priming = 0;          // encoder delay the container cannot mark as such (decoded as extra samples)
 };
 
 void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
@@ -75,8 +77,7 @@ TEST_P(ConvertFormats, OutputMatchesTheSource) {
     EXPECT_EQ(vout->width, vin->width);
     EXPECT_EQ(vout->height, vin->height);
     EXPECT_NEAR(static_cast<double>(vout->frames), static_cast<double>(vin->frames), 1);
-    const double frame_s = 1.0 / 25;
-    EXPECT_NEAR(vout->Duration(), vin->Duration(), frame_s);
+    EXPECT_NEAR(vout->Duration(), vin->Duration(), kOneFrame);
     for (int n : {0, static_cast<int>(vin->frames / 2), static_cast<int>(vin->frames - 1)}) {
       EXPECT_GT(Psnr(LumaOfPicture(output, n, vin->width, vin->height),
                      LumaOfPicture(source, n, vin->width, vin->height)),
@@ -95,9 +96,8 @@ TEST_P(ConvertFormats, OutputMatchesTheSource) {
     EXPECT_EQ(aout->sample_rate, rate);
     EXPECT_EQ(aout->channels, ain->channels);
     // As many samples as went in (at the output rate), within one encoder frame.
-    const double expected = static_cast<double>(ain->samples) * rate / ain->sample_rate;
+    const double expected = static_cast<double>(ain->samples) * rate / ain->sample_rate + c.priming;
     EXPECT_NEAR(static_cast<double>(aout->samples), expected, c.frame_size) << "samples";
-    EXPECT_NEAR(aout->Duration(), ain->Duration(), static_cast<double>(c.frame_size) / rate + 0.001);
   } else {
     EXPECT_EQ(aout, nullptr);
   }
@@ -109,15 +109,15 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"Mp4H264Aac", Clip::Mp4H264Aac, "out.mp4", "vcodec=libx264\nb=1000k\nacodec=aac\nab=128k", "h264",
                    "aac", 0, 1024},
         FormatCase{"AviMpeg4Mp3", Clip::Mp4H264Aac, "out.avi", "vcodec=mpeg4\nqscale=3\nacodec=libmp3lame\nab=128k",
-                   "mpeg4", "mp3float", 0, 1152},
+                   "mpeg4", "mp3", 0, 1152, 1105},
         FormatCase{"MkvH264Vorbis", Clip::AviMpeg4Mp3, "out.mkv", "vcodec=libx264\nacodec=libvorbis", "h264",
                    "vorbis", 0, 1024},
         FormatCase{"WebmVp8Vorbis", Clip::Mp4H264Aac, "out.webm",
-                   "vcodec=libvpx\nb=1000k\ndeadline=realtime\ncpu-used=8\nacodec=libvorbis", "vp8", "vorbis", 0, 1024},
+                   "vcodec=libvpx\nb=1000k\ndeadline=realtime\ncpu-used=8\nacodec=libvorbis\nab=128k", "vp8", "vorbis", 0, 1024},
         FormatCase{"WebmVp9Opus", Clip::Mp4H264Aac, "out.webm",
-                   "vcodec=libvpx-vp9\nb=1000k\ndeadline=realtime\ncpu-used=8\nacodec=libopus\nar=48000", "vp9",
+                   "vcodec=libvpx-vp9\nb=1000k\ndeadline=realtime\ncpu-used=8\nacodec=libopus\nab=128k\nar=48000", "vp9",
                    "opus", 48000, 960},
-        FormatCase{"Mp3FromWav", Clip::WavPcm, "out.mp3", "acodec=libmp3lame\nab=192k", "", "mp3float", 0, 1152},
+        FormatCase{"Mp3FromWav", Clip::WavPcm, "out.mp3", "acodec=libmp3lame\nab=192k", "", "mp3", 0, 1152},
         FormatCase{"WavFromMp3", Clip::Mp3Audio, "out.wav", "acodec=pcm_s16le", "", "pcm_s16le", 0, 1}),
     [](const ::testing::TestParamInfo<FormatCase>& info) { return std::string(info.param.name); });
 
@@ -131,7 +131,10 @@ TEST_F(ConvertTest, StreamCopyKeepsEveryPacket) {
   const TStreamFacts* vout = out.First(AVMEDIA_TYPE_VIDEO);
   ASSERT_TRUE(vin && vout);
   EXPECT_EQ(vout->frames, vin->frames);
-  EXPECT_EQ(out.First(AVMEDIA_TYPE_AUDIO)->samples, in.First(AVMEDIA_TYPE_AUDIO)->samples);
+  EXPECT_EQ(vout->packets, vin->packets);
+  // Audio packets too (the containers mark the encoder delay differently,
+  // so the decoded sample counts may differ by it).
+  EXPECT_EQ(out.First(AVMEDIA_TYPE_AUDIO)->packets, in.First(AVMEDIA_TYPE_AUDIO)->packets);
   // The same coded pictures: decoded, they are identical.
   for (int n : {0, 20, static_cast<int>(vin->frames - 1)})
     EXPECT_EQ(LumaOfPicture(output, n, 0, 0), LumaOfPicture(source, n, 0, 0)) << "picture " << n;
@@ -158,7 +161,7 @@ TEST_F(ConvertTest, ThreeClipsOfDifferentSizesJoinIntoOne) {
   ASSERT_GE(task, 0) << h.encoder.LastErrMsg();
   for (int i = 1; i < 3; ++i) ASSERT_TRUE(h.encoder.AddInputFile(task, inputs[i], "")) << h.encoder.LastErrMsg();
   const std::string output = folder_.File("joined.mp4");
-  ASSERT_TRUE(h.encoder.SetOutputFile(task, output, "Join=1\nvcodec=libx264\nacodec=aac")) << h.encoder.LastErrMsg();
+  ASSERT_TRUE(h.encoder.SetOutputFile(task, output, "Join=1\nvcodec=libx264\ns=320x240\nacodec=aac")) << h.encoder.LastErrMsg();
   h.Run(1);
   const TTerminateInfo t = h.TerminateOf(task);
   ASSERT_TRUE(t.Finished) << t.ExceptionMsg;
@@ -191,13 +194,15 @@ TEST_F(ConvertTest, TrimByStartTimeAndDuration) {
   const TStreamFacts* v = out.First(AVMEDIA_TYPE_VIDEO);
   ASSERT_TRUE(v);
   EXPECT_NEAR(static_cast<double>(v->frames), 25, 1);
-  EXPECT_NEAR(v->Duration(), 1.0, 1.0 / 25);
-  EXPECT_NEAR(v->first_s, 0.0, 1.0 / 25);
+  EXPECT_NEAR(v->Duration(), 1.0, kOneFrame);
+  EXPECT_NEAR(v->first_s, 0.0, kOneFrame);
   const TStreamFacts* a = out.First(AVMEDIA_TYPE_AUDIO);
   ASSERT_TRUE(a);
   EXPECT_NEAR(static_cast<double>(a->samples) / a->sample_rate, 1.0, 1024.0 / 44100 + 0.001);
-  // The first picture is the source's picture at 0.5 s.
-  EXPECT_GT(Psnr(LumaOfPicture(output, 0, 320, 240), LumaOfPicture(source, 12, 320, 240)), kPsnrFloor);
+  // The first picture is the source's picture at 0.5 s (0.48 or 0.52).
+  const std::vector<uint8_t> first = LumaOfPicture(output, 0, 320, 240);
+  EXPECT_GT(std::max(Psnr(first, LumaOfPicture(source, 12, 320, 240)), Psnr(first, LumaOfPicture(source, 13, 320, 240))),
+            kPsnrFloor);
 }
 
 TEST_F(ConvertTest, FilterChainOfOwnAndLibraryFiltersIsApplied) {

@@ -26,7 +26,8 @@ struct PacketFree {
 // Decodes the file, calling `on_frame` with every decoded frame and its stream.
 bool DecodeAll(const std::string& path, std::string* error, const std::function<void(AVFormatContext*)>& on_open,
                const std::function<void(int stream, AVStream* st, AVFrame* frame)>& on_frame,
-               std::unique_ptr<AVFormatContext, FormatClose>* keep) {
+               std::unique_ptr<AVFormatContext, FormatClose>* keep,
+               const std::function<void(int stream)>& on_packet = nullptr) {
   AVFormatContext* raw = nullptr;
   if (ff::avformat_open_input(&raw, path.c_str(), nullptr, nullptr) < 0) {
     *error = "cannot open " + path;
@@ -59,6 +60,7 @@ bool DecodeAll(const std::string& path, std::string* error, const std::function<
   };
   while (ff::av_read_frame(raw, pkt.get()) >= 0) {
     const unsigned s = static_cast<unsigned>(pkt->stream_index);
+    if (on_packet) on_packet(static_cast<int>(s));
     if (s < decoders.size() && decoders[s]) {
       ff::avcodec_send_packet(decoders[s].get(), pkt.get());
       drain(s);
@@ -123,7 +125,7 @@ TMediaFacts DecodeFacts(const std::string& path) {
         sf.end_s = std::max(sf.end_s, t + duration);
         ++sf.frames;
       },
-      &keep);
+      &keep, [&](int s) { ++facts.streams[static_cast<size_t>(s)].packets; });
   facts.ok = ok;
   return facts;
 }
@@ -198,9 +200,14 @@ std::unique_ptr<AVFrame, TFrameRelease> DecodedPicture(const std::string& path, 
 }
 
 std::vector<uint8_t> LumaOf(const AVFrame* f) {
-  std::vector<uint8_t> luma;
-  for (int y = 0; y < f->height; ++y)
-    luma.insert(luma.end(), f->data[0] + y * f->linesize[0], f->data[0] + y * f->linesize[0] + f->width);
+  std::vector<uint8_t> luma(static_cast<size_t>(f->width) * f->height);
+  SwsContext* sws = ff::sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), f->width,
+                                       f->height, AV_PIX_FMT_GRAY8, SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!sws) return {};
+  uint8_t* dst[4] = {luma.data(), nullptr, nullptr, nullptr};
+  int dst_linesize[4] = {f->width, 0, 0, 0};
+  ff::sws_scale(sws, f->data, f->linesize, 0, f->height, dst, dst_linesize);
+  ff::sws_freeContext(sws);
   return luma;
 }
 

@@ -19,6 +19,7 @@ struct TStreamFacts {
   std::string codec;          // decoder name
   int width = 0, height = 0;  // video
   int64_t frames = 0;         // decoded pictures (video) or frames (audio)
+  int64_t packets = 0;        // packets read
   double first_s = 0;         // time of the first decoded frame
   double end_s = 0;           // time where the last frame ends
   int sample_rate = 0, channels = 0;
@@ -50,7 +51,7 @@ struct TFrameRelease {
 };
 // The n-th decoded picture of the first video stream as it came from the decoder.
 std::unique_ptr<AVFrame, TFrameRelease> DecodedPicture(const std::string& path, int n);
-// The luma plane of a picture (any planar YUV format) as a packed buffer.
+// The picture as 8-bit grey, as LumaOfPicture gives it.
 std::vector<uint8_t> LumaOf(const AVFrame* picture);
 
 // Peak signal-to-noise ratio of two 8-bit planes of equal size, in dB.
