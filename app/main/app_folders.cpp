@@ -42,6 +42,8 @@ TAppFolders SystemFolders() {
 
 void CreateDocumentFolders(const TAppFolders& folders) {
   if (folders.Documents.isEmpty()) return;
+  // A fresh account may have no documents folder yet.
+  if (!QFileInfo(folders.Documents).isDir()) QDir().mkpath(folders.Documents);
   QDir docs(folders.Documents);
   const QString tarnwick = docs.filePath(QStringLiteral("Tarnwick"));
   for (const QString& path : {tarnwick, folders.OwnDocuments(), folders.Output(), folders.ScreenShots()}) {

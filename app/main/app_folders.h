@@ -39,8 +39,9 @@ struct TAppFolders {
 TAppFolders SystemFolders();
 
 // Creates Tarnwick, Tarnwick Vidmill, Output and ScreenShots under the
-// documents folder where missing, one level at a time; failures are silent
-// (the folder defaults are then simply not applied).
+// documents folder where missing, one level at a time (and the documents
+// folder itself, which a fresh account may lack); failures are silent (the
+// folder defaults are then simply not applied).
 void CreateDocumentFolders(const TAppFolders& folders);
 
 }  // namespace vidmill

@@ -71,7 +71,7 @@ TMainForm::TMainForm(TMainFormOptions options, QWidget* parent)
   events_log_ = new TEventsLog(this);
   reporter_ = new TErrorReporter(*history_, *events_log_, this);
   error_form_ = new TErrorForm(this);
-  AttachErrorWindow(*reporter_, *error_form_, this);
+  if (options_.ErrorWindow) AttachErrorWindow(*reporter_, *error_form_, this);
   CreateLogger();
 
   list_ = new TConversionList(catalogue_, this);

@@ -73,6 +73,9 @@ struct TMainFormOptions {
   std::function<std::unique_ptr<QSettings>()> OpenSettings;
   // The encoder (the engine's by default).
   std::unique_ptr<TConverter> Converter;
+  // Error reports ask through the error window; false leaves them unasked
+  // (nothing is sent), for tests.
+  bool ErrorWindow = true;
 };
 
 // Dialogs provided by another part of the program; each may be empty.
