@@ -166,3 +166,22 @@ TEST_F(TrimDialog, PlayTrimmedLoopsInsideTheTrim) {
 }
 
 }  // namespace
+
+#include "editing/thumbnail.h"
+
+namespace {
+
+TEST(Thumbnail, PictureOfASourceAtATime) {
+  ASSERT_TRUE(TFFLoader::Instance().Load(kPlayerLibraries));
+  const QString clip = QString::fromStdString(MediaPath(Clip::Mp4H264Aac));
+  const QImage first = PictureOfSource(clip);
+  ASSERT_FALSE(first.isNull());
+  EXPECT_EQ(first.size(), QSize(320, 240));
+  const QImage later = PictureOfSource(clip, 1000000, QSize(80, 80));
+  EXPECT_EQ(later.size(), QSize(80, 60));
+  EXPECT_NE(first.scaled(80, 60), later);  // the test pattern moves
+  EXPECT_TRUE(PictureOfSource(QString::fromStdString(MediaPath(Clip::WavPcm))).isNull());
+  EXPECT_TRUE(PictureOfSource(QString::fromStdString(MediaPath(Clip::RandomBytes))).isNull());
+}
+
+}  // namespace

@@ -1,0 +1,22 @@
+// Still pictures of a source, through the engine's frame decoder: a
+// thumbnail for the conversion list or any place that shows one picture.
+//
+// Thread rules: any one thread at a time per call (each call opens its own
+// decoder); the media libraries must be loaded.
+#pragma once
+
+#include <cstdint>
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace vidmill {
+
+// The picture shown at time t (microseconds) of the source's first video
+// stream, scaled to fit `fit` (keeping its shape; an empty size keeps the
+// picture's own). A null image when the source cannot be read or has no
+// picture.
+QImage PictureOfSource(const QString& source, int64_t t = 0, const QSize& fit = QSize());
+
+}  // namespace vidmill
