@@ -25,6 +25,20 @@ QLabel* Text(const QString& text, QWidget* parent, bool wrap = true) {
   return label;
 }
 
+// The fixed texts are one line each, in one face: it shrinks (down to 6
+// points) until the longest line fits the window's width.
+void FitOnOneLine(std::initializer_list<QLabel*> labels, int width) {
+  QFont font = (*labels.begin())->font();
+  auto too_wide = [&] {
+    for (const QLabel* label : labels) {
+      if (QFontMetrics(font).horizontalAdvance(label->text()) > width) return true;
+    }
+    return false;
+  };
+  while (font.pointSizeF() > 6.0 && too_wide()) font.setPointSizeF(font.pointSizeF() - 0.25);
+  for (QLabel* label : labels) label->setFont(font);
+}
+
 }  // namespace
 
 TErrorForm::TErrorForm(QWidget* parent) : QDialog(parent) {
@@ -53,9 +67,9 @@ TErrorForm::TErrorForm(QWidget* parent) : QDialog(parent) {
   message_area->setFixedHeight(34);
   message_area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-  auto* generated = Text(QStringLiteral("Error report is generated. Please send it to developers to fix the problem."), this);
-  auto* notify1 = Text(QStringLiteral("If you want to be notified when the problem is fixed,  you can leave"), this);
-  auto* notify2 = Text(QStringLiteral("your contact information. You can also provide details of the problem. "), this);
+  auto* generated = Text(QStringLiteral("Error report is generated. Please send it to developers to fix the problem."), this, false);
+  auto* notify1 = Text(QStringLiteral("If you want to be notified when the problem is fixed,  you can leave"), this, false);
+  auto* notify2 = Text(QStringLiteral("your contact information. You can also provide details of the problem. "), this, false);
 
   edName = new QLineEdit(this);
   edName->setObjectName(QStringLiteral("edName"));
@@ -115,6 +129,8 @@ TErrorForm::TErrorForm(QWidget* parent) : QDialog(parent) {
   compact.setPointSizeF(compact.pointSizeF() * 0.9);
   setFont(compact);
   heading->setFont([&] { QFont f = compact; f.setBold(true); return f; }());
+  const int text_width = kClientWidth - layout->contentsMargins().left() - layout->contentsMargins().right();
+  FitOnOneLine({generated, notify1, notify2}, text_width);
 }
 
 std::optional<TUserRemarks> TErrorForm::Ask(const QString& message) {

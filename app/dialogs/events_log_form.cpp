@@ -28,7 +28,7 @@ TLogForm::TLogForm(const TEventsLog& log, QWidget* parent)
   setWindowTitle(QStringLiteral("Events Log"));
   setFixedSize(kClientWidth, kClientHeight);
   setStyleSheet(QStringLiteral(
-      "TLogForm { background: #f4f6f9; border: 1px solid #3f6f9f; }"
+      "QDialog#TLogForm { background: #f4f6f9; border: 1px solid #3f6f9f; }"
       "QLabel#lblCaption { background: #5692C6; color: white; font-weight: bold; padding: 4px 8px; }"));
 
   lblCaption = new QLabel(windowTitle(), this);
