@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QMouseEvent>
+#include <QSpinBox>
 #include <QTest>
 
 #include "catalogue_fixture.h"
@@ -180,6 +183,51 @@ TEST_F(CropDialog, SourceThatDoesNotOpenIsReported) {
   dialog.TypeCrop(0, 0, 10, 10);  // nothing to crop: no effect, no failure
   dialog.Apply();
   EXPECT_EQ(dialog.Values().CropLeft, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The same limits when the user types into the edits and drags with the mouse.
+TEST_F(CropDialog, TypingIntoTheEditsAndDraggingAHandleKeepTheSelectionInside) {
+  Open();
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  QList<QSpinBox*> edits = dialog.findChildren<QSpinBox*>();
+  ASSERT_EQ(edits.size(), 4);  // left, top, width, height in layout order
+  QSpinBox* left = edits[0];
+  QSpinBox* width = edits[2];
+  EXPECT_EQ(width->maximum(), 320);
+  left->selectAll();
+  QTest::keyClicks(left, "300");  // with the width still 320: the selection moves back inside
+  QTest::keyClick(left, Qt::Key_Enter);
+  EXPECT_TRUE(QRect(0, 0, 320, 240).contains(dialog.Selection()));
+  EXPECT_EQ(dialog.EditedRect(), dialog.Selection());
+  width->selectAll();
+  QTest::keyClicks(width, "9");
+  QTest::keyClick(width, Qt::Key_Enter);
+  EXPECT_EQ(dialog.Selection().width(), kMinCropSize);
+
+  // Drag the bottom-right handle far outside the picture with the mouse.
+  QWidget* view = nullptr;
+  for (QWidget* w : dialog.findChildren<QWidget*>()) {
+    if (w->size() == QSize(319, 222) && w->children().isEmpty()) {
+      view = w;
+      break;
+    }
+  }
+  ASSERT_NE(view, nullptr);
+  // The 320x240 picture sits in the 319x222 panel at scale 222/240, 11.5 px
+  // from the left: the selection's bottom-right corner (160, 120) is at (159.5, 111).
+  dialog.TypeCrop(0, 0, 160, 120);
+  QTest::mousePress(view, Qt::LeftButton, {}, QPoint(159, 111));
+  QMouseEvent move(QEvent::MouseMove, QPointF(400, 400), view->mapToGlobal(QPointF(400, 400)), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(view, &move);
+  QTest::mouseRelease(view, Qt::LeftButton, {}, QPoint(400, 400));
+  EXPECT_EQ(dialog.Selection(), QRect(0, 0, 320, 240));  // dragged, and stopped at the picture's edge
+  dialog.reject();
 }
 
 }  // namespace

@@ -185,3 +185,43 @@ TEST(Thumbnail, PictureOfASourceAtATime) {
 }
 
 }  // namespace
+
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+// Typing into the time edits and pressing their "OK" buttons, then "OK".
+TEST_F(TrimDialog, TypedTimesThroughTheEditsAndButtons) {
+  Open({0, 2000000, 2000000});
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  QList<QLineEdit*> edits = dialog.findChildren<QLineEdit*>();
+  ASSERT_EQ(edits.size(), 2);
+  QList<QPushButton*> oks;
+  for (QPushButton* b : dialog.findChildren<QPushButton*>()) {
+    if (b->text() == "OK") oks.append(b);
+  }
+  ASSERT_EQ(oks.size(), 3);  // start, end, and the dialog's own
+  edits[1]->selectAll();
+  QTest::keyClicks(edits[1], "000001");  // the mask makes it 00:00:01
+  QTest::mouseClick(oks[1], Qt::LeftButton);
+  EXPECT_EQ(dialog.TrimEnd(), 1000000);
+  EXPECT_EQ(dialog.TrimStart(), 0);
+  edits[0]->selectAll();
+  QTest::keyClicks(edits[0], "000002");  // after the end: the end follows
+  QTest::mouseClick(oks[0], Qt::LeftButton);
+  EXPECT_EQ(dialog.TrimStart(), 2000000 <= dialog.Duration() ? 2000000 : dialog.Duration());
+  EXPECT_EQ(dialog.TrimEnd(), dialog.TrimStart());
+  QTest::mouseClick(oks[2], Qt::LeftButton);  // an empty trim: refused
+  EXPECT_TRUE(dialog.isVisible());
+  EXPECT_EQ(warnings.size(), 1);
+  edits[0]->selectAll();
+  QTest::keyClicks(edits[0], "000000");
+  QTest::mouseClick(oks[0], Qt::LeftButton);
+  QTest::mouseClick(oks[2], Qt::LeftButton);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+}
+
+}  // namespace
