@@ -163,6 +163,16 @@ void TPlayback::EventLoop() {
       case TPlayEventKind::evQuit:
         return;
       case TPlayEventKind::evResize:
+        // A renderer keeps the drawable size it was made with: a host
+        // window that changed size gets a new one.
+        if (host_window_) {
+          const int w = host_width_, h = host_height_;
+          if (w > 0 && h > 0) {
+            std::lock_guard lock(SDLCallLock());
+            sdl_.SDL_SetWindowSize(window_, w, h);  // tells SDL, the window has it already
+          }
+          ResetRenderer();
+        }
         UpdateScreenSize();
         VideoDisplay();
         break;
@@ -377,6 +387,22 @@ void TPlayback::UpdateScreenSize() {
   sdl_.SDL_GetRendererOutputSize(renderer_, &w, &h);
   width_ = w;
   height_ = h;
+}
+
+void TPlayback::RequestResize(int width, int height) {
+  host_width_ = width;
+  host_height_ = height;
+  PushEvent(TPlayEventKind::evResize);
+}
+
+void TPlayback::ResetRenderer() {
+  std::lock_guard lock(SDLCallLock());
+  if (texture_) sdl_.SDL_DestroyTexture(texture_);
+  if (spectrum_) sdl_.SDL_DestroyTexture(spectrum_);
+  if (renderer_) sdl_.SDL_DestroyRenderer(renderer_);
+  texture_ = spectrum_ = nullptr;
+  renderer_ = nullptr;
+  texture_w_ = texture_h_ = spectrum_w_ = spectrum_h_ = 0;
 }
 
 void TPlayback::DestroyDisplay() {

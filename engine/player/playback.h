@@ -108,6 +108,8 @@ class TPlayback {
   // Switches a stream inside the read thread; waits for its result.
   bool RequestStreamSwitch(int media_type, int index);
   void SetShowAudio(int v);
+  // The host window has a new size (0 x 0: as SDL knows it); redraws.
+  void RequestResize(int width, int height);
 
   // Queries (any thread).
   bool IsPaused() const { return paused_.load(); }
@@ -176,6 +178,7 @@ class TPlayback {
   void PositionRoutine();
   void HandleWindowEvents();
   void DestroyDisplay();
+  void ResetRenderer();
   void UpdateScreenSize();
   void AdvanceReadSlot();
 
@@ -331,6 +334,7 @@ class TPlayback {
   SDL_Texture* spectrum_ = nullptr;
   int spectrum_w_ = 0, spectrum_h_ = 0;
   int width_ = 0, height_ = 0, xleft_ = 0, ytop_ = 0;
+  std::atomic<int> host_width_{0}, host_height_{0};  // size told by the application
   uint32_t window_id_ = 0;
   bool watching_events_ = false;
   int64_t last_pump_ = 0;

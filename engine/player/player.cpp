@@ -400,8 +400,8 @@ void TCustomPlayer::SetAspectRatio(float ratio) {
   if (auto pb = CurrentPlayback()) pb->PushEvent(player::TPlayEventKind::evAspect);
 }
 
-void TCustomPlayer::UpdateScreenPosition() {
-  if (auto pb = CurrentPlayback()) pb->PushEvent(player::TPlayEventKind::evResize);
+void TCustomPlayer::UpdateScreenPosition(int AWidth, int AHeight) {
+  if (auto pb = CurrentPlayback()) pb->RequestResize(AWidth, AHeight);
 }
 
 void TCustomPlayer::WaitSeek(TPlayback& pb) {

@@ -163,8 +163,10 @@ class TCustomPlayer : public TFFBaseComponent {
   // player: copy it), with its position in microseconds from the start. A
   // 0 x 0 bitmap and -1 without video or before the first picture.
   const TBitmap& CurrentFrame(int64_t* APTS = nullptr);
-  // The host window changed size or place: redraw.
-  void UpdateScreenPosition();
+  // The host window changed size or place: redraw. SDL does not follow the
+  // size of a window it did not create, so the application passes the host
+  // window's new size (0 x 0: unchanged).
+  void UpdateScreenPosition(int AWidth = 0, int AHeight = 0);
 
   // Stream choice of the running playback (-1 without one). Setting a new
   // index switches streams in the read thread; false with LastErrMsg set

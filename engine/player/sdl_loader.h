@@ -33,7 +33,7 @@
   X(SDL_OpenAudioDevice) X(SDL_PauseAudioDevice) X(SDL_CloseAudioDevice) X(SDL_MixAudioFormat) \
   X(SDL_PumpEvents) X(SDL_FlushEvents) X(SDL_AddEventWatch) X(SDL_DelEventWatch) \
   X(SDL_GetCurrentDisplayMode) X(SDL_CreateWindow) X(SDL_CreateWindowFrom) X(SDL_DestroyWindow) \
-  X(SDL_GetWindowID) X(SDL_GetWindowSize) X(SDL_SetWindowTitle) \
+  X(SDL_GetWindowID) X(SDL_GetWindowSize) X(SDL_SetWindowSize) X(SDL_SetWindowTitle) \
   X(SDL_CreateRenderer) X(SDL_DestroyRenderer) X(SDL_GetRendererOutputSize) \
   X(SDL_CreateTexture) X(SDL_DestroyTexture) X(SDL_UpdateYUVTexture) X(SDL_UpdateTexture) \
   X(SDL_SetRenderDrawColor) X(SDL_RenderClear) X(SDL_RenderFillRect) X(SDL_RenderDrawLine) \

@@ -1,10 +1,12 @@
-// vidmill-player-embed FILE [SECONDS] [PAUSE_AT]
+// vidmill-player-embed FILE [SECONDS] [PAUSE_AT] [WIDTHxHEIGHT]
 //
 // Opens a plain X11 window (640x360, grey), hands its window id to the
 // player and plays FILE inside it for SECONDS (default 3). With PAUSE_AT
-// the playback seeks there and pauses, so that a screenshot of the window
-// shows a known picture. Prints "window 0x..." once the window is mapped
-// and "playing" once the player runs; exits 0 when the player opened.
+// (>= 0) the playback seeks there and pauses, so that a screenshot of the
+// window shows a known picture. With WIDTHxHEIGHT the window is resized to
+// that size halfway through (the picture follows the window). Prints
+// "window 0x..." once the window is mapped and "playing" once the player
+// runs; exits 0 when the player opened.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +29,8 @@ int main(int argc, char** argv) {
   const std::string file = argv[1];
   const double seconds = argc > 2 ? std::atof(argv[2]) : 3.0;
   const double pause_at = argc > 3 ? std::atof(argv[3]) : -1.0;
+  int resize_w = 0, resize_h = 0;
+  if (argc > 4) std::sscanf(argv[4], "%dx%d", &resize_w, &resize_h);
 
   Display* display = XOpenDisplay(nullptr);
   if (!display) {
@@ -59,8 +63,18 @@ int main(int argc, char** argv) {
   if (pause_at >= 0) player.Seek(static_cast<int64_t>(pause_at * 1e6), sfBackward, true);
   std::printf("playing\n");
   std::fflush(stdout);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const auto start = std::chrono::steady_clock::now();
+  const auto end = start + std::chrono::duration<double>(seconds);
+  bool resized = resize_w <= 0;
   while (std::chrono::steady_clock::now() < end) {
+    if (!resized && std::chrono::steady_clock::now() > start + (end - start) / 2) {
+      XResizeWindow(display, window, resize_w, resize_h);
+      XFlush(display);
+      player.UpdateScreenPosition(resize_w, resize_h);
+      resized = true;
+      std::printf("resized\n");
+      std::fflush(stdout);
+    }
     while (XPending(display)) {
       XEvent ev;
       XNextEvent(display, &ev);
