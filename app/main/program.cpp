@@ -2,6 +2,7 @@
 #include <QApplication>
 
 #include "core/ff_load.h"
+#include "editing/attach_dialogs.h"
 #include "main/main_form.h"
 #include "report/engine_bridge.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     vidmill::TMainFormOptions options;
     options.Arguments = QApplication::arguments().mid(1);
     vidmill::TMainForm window(std::move(options));
+    vidmill::AttachDialogs(window);
     window.show();
     status = QApplication::exec();
   }
