@@ -7,6 +7,7 @@
 //   process), CPU seconds per second of video, pictures decoded / shown /
 //   dropped / skipped / late (shown more than one picture duration after
 //   their time), the largest lateness and the largest audio-picture gap.
+// With PLAYER_BENCH_TRACE set, the figures are also printed every 250 ms.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -54,7 +55,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   const double duration = player.Decoder()->FileStreamInfo().Duration / 1e6;
-  while (!ended) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool trace = std::getenv("PLAYER_BENCH_TRACE") != nullptr;
+  while (!ended) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(trace ? 250 : 10));
+    if (trace) {
+      const TPlayStats t = player.Stats();
+      std::printf("%6.2f s: shown %lld (at %.2f s), late %lld, max lateness %.3f s, gap %.3f s\n",
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count(),
+                  static_cast<long long>(t.pictures_shown), t.last_shown_pts,
+                  static_cast<long long>(t.pictures_late), t.max_lateness, t.max_av_diff);
+    }
+  }
   const TPlayStats s = player.Stats();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
   const double cpu = CpuSeconds() - cpu0;
