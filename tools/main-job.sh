@@ -11,3 +11,15 @@ if [[ ! -s "$sample" ]]; then
     -c:v libx264 -pix_fmt yuv420p -c:a aac -metadata title="Vidmill sample" "$sample"
 fi
 "$build/vidmill-cli" info "$sample"
+
+# The desktop program, with the sample in its conversion list. On a display
+# it stays open until closed; without one it runs for a few seconds on a
+# virtual display (Xvfb) and leaves a picture of its window.
+if [[ -x "$build/vidmill" ]]; then
+  if [[ -n "${DISPLAY:-}" ]]; then
+    "$build/vidmill" --add "$sample"
+  else
+    xvfb-run -a -s "-screen 0 1100x760x24" \
+      "$build/vidmill" --add "$sample" --quit-after 5 --screenshot "$sample_dir/vidmill-window.png"
+  fi
+fi
