@@ -24,13 +24,8 @@ using namespace vidmill;
 
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "dialogs_tests";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+// The program's QApplication (widget_app.cpp makes it before the tests run).
+QApplication& App() { return *qobject_cast<QApplication*>(QCoreApplication::instance()); }
 
 QStringList LabelTexts(const QWidget& w) {
   QStringList texts;
