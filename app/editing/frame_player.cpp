@@ -4,6 +4,7 @@
 
 #include "core/entry_points.h"
 #include "core/ff_load.h"
+#include "editing/thumbnail.h"
 #include "filters/adjust_filters.h"
 #include "filters/filter_chain.h"
 #include "probe/frame_decoder.h"
@@ -104,14 +105,7 @@ void TFramePlayer::TogglePause() {
 
 void TFramePlayer::Seek(int64_t t) {
   if (!IsOpen()) return;
-  if (!decoder_->Seek(t, AVSEEK_FLAG_BACKWARD)) return;
-  const int64_t frame = decoder_->FrameDuration(decoder_->FirstVideoStreamIndex());
-  bool shown = false;
-  while (decoder_->Decode()) {
-    shown = true;
-    if (decoder_->FrameInfo().PTS + frame > t) break;
-  }
-  if (shown) ShowDecoded();
+  if (DecodePictureAt(*decoder_, t)) ShowDecoded();
   if (state_ == TFrameState::End) SetState(TFrameState::Pause);
 }
 

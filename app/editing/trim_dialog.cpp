@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "core/entry_points.h"
+#include "editing/thumbnail.h"
 #include "probe/frame_decoder.h"
 #include "report/error_marks.h"
 #include "report/report_sink.h"
@@ -283,29 +284,25 @@ void TTrimDialog::SetEndFromPosition() {
   UpdateThumbnails();
 }
 
-bool TTrimDialog::TypeStart(const QString& text) {
+bool TTrimDialog::TypeStart(const QString& text) { return TypeTime(text, true); }
+
+bool TTrimDialog::TypeEnd(const QString& text) { return TypeTime(text, false); }
+
+bool TTrimDialog::TypeTime(const QString& text, bool start) {
   const std::optional<int64_t> t = ParseTrimTime(text);
   if (!t) {
     Warn(QStringLiteral("Please type the time as hours:minutes:seconds, for example 00:01:30."));
     time_start_->setText(TrimTimeText(trim_start_));
-    return false;
-  }
-  SetTrimStart(*t);
-  if (trim_start_ >= trim_end_) SetTrimEnd(trim_start_);
-  PlaceHandles();
-  UpdateThumbnails();
-  return true;
-}
-
-bool TTrimDialog::TypeEnd(const QString& text) {
-  const std::optional<int64_t> t = ParseTrimTime(text);
-  if (!t) {
-    Warn(QStringLiteral("Please type the time as hours:minutes:seconds, for example 00:01:30."));
     time_end_->setText(TrimTimeText(trim_end_));
     return false;
   }
-  SetTrimEnd(*t);
-  if (trim_start_ >= trim_end_) SetTrimStart(trim_end_);
+  if (start) {
+    SetTrimStart(*t);
+    if (trim_start_ >= trim_end_) SetTrimEnd(trim_start_);
+  } else {
+    SetTrimEnd(*t);
+    if (trim_start_ >= trim_end_) SetTrimStart(trim_end_);
+  }
   PlaceHandles();
   UpdateThumbnails();
   return true;
@@ -404,17 +401,8 @@ bool TTrimDialog::Confirm() {
 }
 
 QImage TTrimDialog::PictureAt(int64_t t) {
-  if (!stills_->FileHandle() || stills_->FirstVideoStreamIndex() < 0) return {};
-  if (!stills_->Seek(t, AVSEEK_FLAG_BACKWARD)) return {};
-  const int64_t frame = stills_->FrameDuration(stills_->FirstVideoStreamIndex());
-  bool decoded = false;
-  while (stills_->Decode()) {
-    decoded = true;
-    if (stills_->FrameInfo().PTS + frame > t) break;
-  }
-  TBitmap bitmap;
-  if (!decoded || !stills_->CopyToBitmap(bitmap)) return {};
-  return QImage(bitmap.Pixels(), bitmap.Width(), bitmap.Height(), bitmap.Stride(), QImage::Format_BGR888).copy();
+  if (!stills_->FileHandle() || !DecodePictureAt(*stills_, t)) return {};
+  return HeldPicture(*stills_);
 }
 
 void TTrimDialog::UpdateThumbnails() {

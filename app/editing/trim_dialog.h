@@ -95,6 +95,7 @@ class TTrimDialog : public QDialog {
   void PlaceHandles();
   void SetTrimStart(int64_t t);
   void SetTrimEnd(int64_t t);
+  bool TypeTime(const QString& text, bool start);
   void UpdateThumbnails();
   QImage PictureAt(int64_t t);
   void ShowPicture();
