@@ -36,19 +36,37 @@ int TPlayback::OpenAudioDevice(AVCodecContext* ctx) {
   return 0;
 }
 
+// The sound starts with the first picture: opening the display and decoding
+// the first picture of a large video take a while, and sound started before
+// would leave the pictures behind from the start. A video that shows
+// nothing within a second does not hold the sound back.
+bool TPlayback::WaitingForFirstPicture() {
+  if (!HasVideo() || opts_.display_disable || first_picture_shown_) return false;
+  const int64_t now = ff::av_gettime_relative();
+  int64_t started = audio_wait_start_.load();
+  if (started == 0) {
+    audio_wait_start_ = now;
+    started = now;
+  }
+  return now - started < 1000000;
+}
+
 void SDLCALL TPlayback::AudioCallbackThunk(void* opaque, Uint8* stream, int len) {
   static_cast<TPlayback*>(opaque)->AudioCallback(stream, len);
 }
 
 void TPlayback::AudioCallback(uint8_t* stream, int len) {
-  audio_callback_time_ = ff::av_gettime_relative();
+  const int64_t callback_time = ff::av_gettime_relative();
   const int frame_bytes = 2 * audio_out_channels_;
+  const int bytes_per_sec = audio_out_rate_ * frame_bytes;
+  const int buffer_len = len;
   while (len > 0) {
     if (audio_buf_index_ >= audio_buf_size_) {
       double pts = 0;
       int size = AudioDecodeFrame(&pts);
       if (audioq_.Aborted()) {
         std::memset(stream, 0, static_cast<size_t>(len));
+        audio_callback_time_ = callback_time;
         return;
       }
       if (size < 0) {
@@ -81,6 +99,14 @@ void TPlayback::AudioCallback(uint8_t* stream, int len) {
     stream += n;
     len -= n;
   }
+  // What the device starts playing now is the buffer just filled: its first
+  // sample lies the buffer's length and the undelivered rest of the chunk
+  // before the decoded time.
+  const double span = static_cast<double>(buffer_len) / bytes_per_sec;
+  audio_clock_heard_ =
+      audio_clock_ - static_cast<double>(audio_buf_size_ - audio_buf_index_) / bytes_per_sec - span;
+  audio_callback_span_ = span;
+  audio_callback_time_ = callback_time;
 }
 
 // The next chunk of device-format samples in audio_buf1_: its size in bytes
@@ -102,7 +128,7 @@ int TPlayback::AudioDecodeFrame(double* pts) {
       audio_clock_ = audio_clock_ + static_cast<double>(size) / bytes_per_sec;
       return size;
     }
-    if (paused_ || audioq_.Aborted()) return -1;
+    if (paused_ || audioq_.Aborted() || WaitingForFirstPicture()) return -1;
     TPacketKind kind;
     if (audioq_.Get(audio_pkt_.get(), &kind, false) <= 0) return -1;
     if (kind == TPacketKind::pkFlush) {

@@ -18,13 +18,14 @@ constexpr int kPumpIntervalUs = 20000;
 
 // --- clocks ---------------------------------------------------------------
 
+// The time of the sample being heard: the clock the last callback left
+// behind, moved on by the time since then (at most the length of the buffer
+// it filled, which is what the device has been playing since).
 double TPlayback::AudioClock() {
-  double pts = audio_clock_.load();
-  const int bytes_per_sec = audio_out_rate_.load() * 2 * audio_out_channels_.load();
-  if (HasAudio() && bytes_per_sec > 0) {
-    pts -= static_cast<double>(audio_buf_size_.load() - audio_buf_index_.load()) / bytes_per_sec;
-  }
-  return pts;
+  const double base = audio_clock_heard_.load();
+  if (!HasAudio() || paused_) return base;
+  const double since = (ff::av_gettime_relative() - audio_callback_time_.load()) / 1000000.0;
+  return base + std::clamp(since, 0.0, audio_callback_span_.load());
 }
 
 double TPlayback::VideoClock() {
@@ -257,15 +258,21 @@ void TPlayback::VideoRefresh(bool dequeue) {
     }
     shown_sar_ = vp.sar;
     VideoDisplay();
+    first_picture_shown_ = true;
     {
       std::lock_guard s(stats_mu_);
       ++stats_.pictures_shown;
       stats_.last_shown_pts = vp.pts;
       const double lateness = NowSeconds() - vp.target_time;
       stats_.max_lateness = std::max(stats_.max_lateness, lateness);
-      if (lateness > frame_delay_) ++stats_.pictures_late;
-      if (HasAudio() && !paused_) {
-        stats_.max_av_diff = std::max(stats_.max_av_diff, std::fabs(vp.pts - AudioClock()));
+      const bool late = lateness > frame_delay_;
+      if (late) ++stats_.pictures_late;
+      if (HasAudio() && !paused_ && !late) {
+        const double gap = std::fabs(vp.pts - AudioClock());
+        if (gap > stats_.max_av_diff) {
+          stats_.max_av_diff = gap;
+          stats_.max_av_diff_at = vp.pts;
+        }
         ++stats_.av_diff_samples;
       }
     }

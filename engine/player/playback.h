@@ -194,6 +194,7 @@ class TPlayback {
   void DrawSpectrum(int channels, int start);
   int AudioDisplayStart(int channels, int data_used);
   int OpenAudioDevice(AVCodecContext* ctx);
+  bool WaitingForFirstPicture();
 
   TCustomPlayer& owner_;
   const TPlayOptions opts_;  // copied at Open
@@ -259,7 +260,9 @@ class TPlayback {
   SDL_AudioDeviceID audio_dev_ = 0;     // opened/closed by the read thread
   int audio_hw_buf_size_ = 0;
   std::atomic<int> audio_out_rate_{0}, audio_out_channels_{0};  // granted by the device
-  std::atomic<double> audio_clock_{0};
+  std::atomic<double> audio_clock_{0};        // time at the end of the decoded samples
+  std::atomic<double> audio_clock_heard_{0};  // time of the sample heard at the last callback
+  std::atomic<double> audio_callback_span_{0};  // seconds of sound the last callback gave
   std::atomic<int> audio_buf_size_{0};
   std::atomic<int> audio_buf_index_{0};
   std::vector<uint8_t> audio_buf1_;  // resampled chunk
@@ -276,6 +279,8 @@ class TPlayback {
   double audio_diff_threshold_ = 0;
   int audio_diff_avg_count_ = 0;
   std::atomic<int64_t> audio_callback_time_{0};
+  std::atomic<int64_t> audio_wait_start_{0};      // audio thread: when it began waiting for a picture
+  std::atomic<bool> first_picture_shown_{false};  // play thread sets it
 
   // Sample ring of the audio displays (writer: audio thread; reader: play thread).
   std::mutex sample_mu_;

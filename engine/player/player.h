@@ -116,7 +116,11 @@ struct TPlayStats {
   double max_lateness = 0;          // seconds
   int64_t subtitles_decoded = 0;
   int64_t subtitles_shown = 0;      // pictures shown with a subtitle blended in
-  double max_av_diff = 0;           // seconds: |picture time - audio clock| when shown
+  // Seconds between a picture's time and the audio clock when it was shown
+  // on time (pictures shown late, because the machine was too busy, count
+  // in pictures_late instead).
+  double max_av_diff = 0;
+  double max_av_diff_at = -1;       // time of the picture with that gap
   int64_t av_diff_samples = 0;      // pictures measured for max_av_diff
   double last_shown_pts = -1;       // seconds, stream time of the picture on screen
   int audio_rate = 0;               // the audio device's granted rate, channels

@@ -35,12 +35,17 @@ TEST_F(PlayerTest, PlaysToTheEndInItsLengthWithPicturesFollowingTheSound) {
   const double played = std::chrono::duration<double>(events_.TimeOf(psEnd) - opened).count();
   // The end is reported once the packet queues are empty: up to two queued
   // pictures (80 ms) and the device's buffered sound (about 50 ms) early;
-  // opening and the first refresh may add up to 0.3 s.
+  // opening, the first picture and the first audio callback add up to 0.3 s
+  // on a busy machine (0.1 s on an idle one).
   EXPECT_GT(played, 2.0 - 0.25);
-  EXPECT_LT(played, 2.0 + 0.3);
+  EXPECT_LT(played, 2.0 + 0.4);
   const TPlayStats stats = player_.Stats();
+  // Pictures shown late (the first one, which waits for the display to
+  // open, and any whose thread the machine did not run in time) are not
+  // measured but counted: a broken clock would make most of them late.
+  EXPECT_LT(stats.pictures_late, stats.pictures_shown / 5);
   EXPECT_GT(stats.av_diff_samples, 30);
-  EXPECT_LT(stats.max_av_diff, 0.100);
+  EXPECT_LT(stats.max_av_diff, 0.100) << "at the picture of " << stats.max_av_diff_at << " s";
   EXPECT_EQ(stats.pictures_dropped, 0);
   const int64_t duration = player_.Decoder()->FileStreamInfo().Duration;
   EXPECT_TRUE(WaitUntil([&] { return events_.LastPosition() == duration; }, 1s))
