@@ -54,7 +54,10 @@ TCustomFFmpeg::TCustomFFmpeg(int max_files) : max_files_(max_files) {
   store_ = std::make_unique<TOptionContext>(opt_.sws_flags);
 }
 
-TCustomFFmpeg::~TCustomFFmpeg() { CleanUp(); }
+TCustomFFmpeg::~TCustomFFmpeg() {
+  WaitForThreads();  // the worker and the clean-up never overlap
+  CleanUp();
+}
 
 bool TCustomFFmpeg::HasInputFile(const std::string& path) const {
   for (const TInputFileEntry& in : input_files_) {

@@ -22,14 +22,18 @@
 #include <string>
 #include <vector>
 
+#include "core/bitmap.h"
 #include "core/frame_hooks.h"
 #include "option_context.h"
 #include "option_state.h"
+#include "progress_report.h"
+#include "task_thread.h"
 #include "transcode_types.h"
 
 namespace vidmill {
 
 class TFFBaseComponent;
+class TTranscodeLoop;
 
 // Post hooks of a task's output pictures.
 enum TPostHook : uint8_t {
@@ -93,6 +97,51 @@ class TCustomFFmpeg {
   // Abandons a blocking open step at once (a stop without worker thread).
   void CancelIO() { io_start_time_ = 0; }
 
+  // ---- Running (ffmpeg_run.cpp) ----------------------------------------------
+  // Starts the run: on a new worker thread when `use_thread` (true is
+  // returned at once), else in the calling thread (false is returned when
+  // it has ended). Nothing happens for a task that is converting or has
+  // terminated. A task without an output or input ends at once with its
+  // fatal message. Every run ends with the terminate step (OnTerminate).
+  bool StartConvert(bool use_thread, TThreadPriority priority = tpNormal);
+  // Asks the run to end at the next packet (the output is still closed
+  // properly); with `wait`, waits for it (running the main thread's pending
+  // calls meanwhile when called there).
+  void Stop(bool wait);
+  // A paused run holds still between two packets.
+  void Pause() { thread_.Pause(); }
+  void Resume() { thread_.Resume(); }
+  // Whether the worker holds still at the pause gate now.
+  bool HeldAtGate() const { return thread_.HeldAtGate(); }
+  // Ends a task that never started: releases what it opened, then the
+  // terminate step, without a run.
+  void TerminateWithoutRun();
+  // Stops the task's threads and waits for them (the destructors do).
+  void WaitForThreads();
+
+  bool Converting() const { return converting_.load(); }
+  bool Terminated() const { return terminated_.load(); }
+  bool Finished() const { return finished_.load(); }
+  bool FatalException() const { return fatal_exception_.load(); }
+  // Valid once the task has terminated.
+  const std::string& FatalMessage() const { return fatal_message_; }
+  // Microseconds between two progress reports, and between two previews.
+  int64_t ReportInterval = 500000;
+  int64_t PreviewInterval = 100000;
+
+  // Events of a run, called on the thread that runs the task (set before
+  // the start). The component routes them to itself.
+  std::function<void(TCustomFFmpeg* sender, const TProgressFigures& figures)> OnProgress;
+  std::function<void(TCustomFFmpeg* sender)> OnTerminate;
+  std::function<void(TCustomFFmpeg* sender, int64_t pts, uint8_t* samples, int size, int sample_rate, int channels,
+                     AVSampleFormat format)>
+      OnAudioHook;
+  using TVideoHookCallback = std::function<void(TCustomFFmpeg* sender, TBitmap& bitmap, int frame_number, int64_t pts,
+                                                bool* update, bool* stop)>;
+  TVideoHookCallback OnVideoInputHook;
+  TVideoHookCallback OnVideoOutputHook;
+  std::function<void(TCustomFFmpeg* sender, const TBitmap& bitmap, int frame_number, int64_t pts)> OnPreviewBitmap;
+
   // ---- State -------------------------------------------------------------
   const std::string& LastErrMsg() const { return last_err_msg_; }
   int MaxFiles() const { return max_files_; }
@@ -141,6 +190,12 @@ class TCustomFFmpeg {
   int StreamsPerSlot() const { return streams_per_slot_; }
 
  protected:
+  friend class TTranscodeLoop;
+
+  // The conversion itself: set-up and the packet loop. Throws
+  // FFmpegException on a fatal error; a derived task may do its own work.
+  virtual void Transcode();
+
   void Log(int level, const std::string& msg) const;
   void Logf(int level, const char* format, ...) const __attribute__((format(printf, 3, 4)));
   void SetError(const std::string& msg);  // LastErrMsg, logged at the error level
@@ -188,6 +243,7 @@ class TCustomFFmpeg {
   int BuildVideoFilterGraph(TAVInputStream* ist, TAVOutputStream* ost);
   void SetupTwoPass(TAVOutputStream* ost, int position);
   void OpenEncoders();
+  void KeepEncoderTemplate(TAVOutputStream* ost, const AVCodec* codec);
   void OpenDecoders();
   void InitInputTimes();
   void CopyMetadataAndChapters();
@@ -226,6 +282,20 @@ class TCustomFFmpeg {
   int bit_buffer_size_ = 262144;
   FILE* vstats_file_ = nullptr;
   int64_t extra_size_ = 0;
+
+ private:
+  void Run();
+  void TerminateStep();
+  template <typename F>
+  void Guarded(F step);
+
+  std::atomic<bool> converting_{false};
+  std::atomic<bool> terminated_{false};
+  std::atomic<bool> finished_{false};
+  std::atomic<bool> fatal_exception_{false};
+  std::string fatal_message_;  // written by the thread that runs the task, before the terminate step
+  // Last member: destroyed first, so nothing of the task goes while its worker runs.
+  TTaskThread thread_;
 };
 
 }  // namespace vidmill

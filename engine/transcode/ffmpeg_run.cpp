@@ -103,7 +103,9 @@ void TCustomFFmpeg::TerminateStep() {
 }
 
 void TCustomFFmpeg::TerminateWithoutRun() {
-  if (converting_.load()) return;
+  if (converting_.load() || terminated_.load()) return;
+  // It can never start now: what it opened (its empty temporary outputs) goes.
+  Guarded([this] { CleanUp(); });
   TerminateStep();
 }
 

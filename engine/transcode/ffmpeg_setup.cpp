@@ -12,6 +12,7 @@
 #include "core/entry_points.h"
 #include "core/ff_log.h"
 #include "custom_ffmpeg.h"
+#include "encoder_clone.h"
 #include "ffmpeg_exception.h"
 #include "filters/adjust_filters.h"
 
@@ -256,6 +257,10 @@ void TCustomFFmpeg::SetupEncoding(TAVOutputStream* ost, TAVInputStream* ist) {
     case AVMEDIA_TYPE_VIDEO: {
       if (enc->pix_fmt == AV_PIX_FMT_NONE)
         throw FFmpegException("Video pixel format is unknown, stream cannot be encoded");
+      // A stream whose decoder could not read its header has no picture format.
+      if (dec->pix_fmt == AV_PIX_FMT_NONE || dec->width <= 0 || dec->height <= 0)
+        RaiseFmt("Video pixel format of input stream #%d.%d is unknown, stream cannot be decoded", ist->file_index,
+                 ist->index);
       if (enc->width <= 0 || enc->height <= 0) {
         enc->width = enc->width > 0 ? enc->width : dec->width;
         enc->height = enc->height > 0 ? enc->height : dec->height;
@@ -349,6 +354,14 @@ void TCustomFFmpeg::SetupTwoPass(TAVOutputStream* ost, int position) {
   enc->stats_in = ost->stats_in;
 }
 
+void TCustomFFmpeg::KeepEncoderTemplate(TAVOutputStream* ost, const AVCodec* codec) {
+  ost->enc_template = CloneEncoderSettings(ost->enc.get(), codec);
+  if (!ost->enc_template) throw FFmpegException("Could not alloc buffer.");
+  AVDictionary* copy = nullptr;
+  ff::av_dict_copy(&copy, ost->encoder_options.get(), 0);
+  ost->encoder_options_template.reset(copy);
+}
+
 void TCustomFFmpeg::OpenEncoders() {
   const int files = join_mode_ ? std::min(1, nb_output_files()) : nb_output_files();
   for (int i = 0; i < files; ++i) {
@@ -367,6 +380,7 @@ void TCustomFFmpeg::OpenEncoders() {
         enc->subtitle_header_size = ist.dec->subtitle_header_size;
       }
       if (enc->codec_type == AVMEDIA_TYPE_SUBTITLE && enc->time_base.num == 0) enc->time_base = AVRational{1, 1000};
+      if (join_mode_) KeepEncoderTemplate(ost.get(), codec);
       AVDictionary* options = ost->encoder_options.release();
       const int ret = ff::avcodec_open2(enc, codec, &options);
       ost->encoder_options.reset(options);

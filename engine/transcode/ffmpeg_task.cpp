@@ -61,6 +61,7 @@ const T* RecordAt(const std::vector<std::unique_ptr<T>>& slots, int i) {
 TFFmpeg::TFFmpeg(int max_files) : TCustomFFmpeg(max_files) {}
 
 TFFmpeg::~TFFmpeg() {
+  WaitForThreads();  // nothing below may go while the worker runs
   OnBeforeFindStreamInfo = nullptr;
   OutputPathGuard = nullptr;
   FDecoders.clear();  // before the inputs they look at are closed

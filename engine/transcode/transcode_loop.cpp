@@ -54,7 +54,6 @@ TTranscodeLoop::TTranscodeLoop(TCustomFFmpeg& task, TTaskThread* control, TLoopE
     : task_(task), opt_(task.opt_), control_(control), events_(std::move(events)) {}
 
 TTranscodeLoop::~TTranscodeLoop() {
-  if (vstats_) std::fclose(vstats_);
   if (subtitle_buf_) ff::av_free(subtitle_buf_);
   std::lock_guard lock(PreviewLock());
   previewer_.reset();

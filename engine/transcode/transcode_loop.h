@@ -148,7 +148,6 @@ class TTranscodeLoop {
   bool finished_ = false;
   std::atomic<bool> io_armed_{true};               // the stop check abandons blocking I/O
   std::atomic<int64_t> drain_started_{0};          // when draining after a stop began
-  FILE* vstats_ = nullptr;                         // statistics file (owned)
   uint8_t* subtitle_buf_ = nullptr;                // av_malloc'd, owned
 
   // Hooks and preview.

@@ -99,6 +99,11 @@ struct TAVOutputStream {
   std::vector<TBsfPtr> bitstream_filters;
   std::vector<std::string> bitstream_filter_names;
   AVCodecID codec_id = AV_CODEC_ID_NONE;  // kept for reopening the encoder between joined inputs
+  // Join mode: the encoder's settings and private options as they were
+  // before it was opened (an opened encoder writes some back), for the
+  // fresh encoder of each further input.
+  TCodecContextPtr enc_template;
+  TDictionaryPtr encoder_options_template;
   bool show_fps = false;
   std::string language;
 

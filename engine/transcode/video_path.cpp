@@ -236,9 +236,13 @@ bool TTranscodeLoop::CallHook(const TLoopEvents::TVideoHook& hook, TFormatConver
   }
   *stop = stop_hook;
   if (!update) return false;  // the bitmap may not show the picture any more
+  // Into the RGB picture the bitmap was made from: the picture itself when
+  // it was already in the bitmap's format, else the converter's own copy,
+  // which is converted back.
   converter->BitmapToRGB();
-  if (converter->RGBPictureRef() == &converter->RGBPicture() &&
-      !converter->RGBToPicture(p, format, picture->height, picture->width)) {
+  const TPicture* ref = converter->RGBPictureRef();
+  const bool own_copy = ref && ref->data[0] == converter->RGBPicture().data[0];
+  if (own_copy && !converter->RGBToPicture(p, format, picture->height, picture->width)) {
     task_.Log(llError, converter->LastErrMsg());
     *stop = true;
   }
@@ -287,23 +291,20 @@ void TTranscodeLoop::RunPostHooks(AVFrame* picture, int frame_number, int64_t pt
 }
 
 void TTranscodeLoop::WriteVideoStats(TOutput* out, int frame_size) {
-  if (opt_.vstats_filename.empty()) return;
-  if (!vstats_) {
-    vstats_ = std::fopen(opt_.vstats_filename.c_str(), "w");
-    if (!vstats_) throw FFmpegException("fopen fail: " + opt_.vstats_filename);
-  }
+  FILE* vstats = task_.VideoStatsFile();
+  if (!vstats) return;
   const AVCodecContext* enc = out->ost->enc.get();
   const double q = out->quality / static_cast<double>(FF_QP2LAMBDA);
-  std::fprintf(vstats_, "frame= %5d q= %2.1f ", static_cast<int>(out->ost->frame_number), q);
+  std::fprintf(vstats, "frame= %5d q= %2.1f ", static_cast<int>(out->ost->frame_number), q);
   if (enc->flags & AV_CODEC_FLAG_PSNR)
-    std::fprintf(vstats_, "PSNR= %6.2f ", PsnrOf(static_cast<double>(out->error[0]), static_cast<double>(enc->width) * enc->height));
-  std::fprintf(vstats_, "f_size= %6d ", frame_size);
+    std::fprintf(vstats, "PSNR= %6.2f ", PsnrOf(static_cast<double>(out->error[0]), static_cast<double>(enc->width) * enc->height));
+  std::fprintf(vstats, "f_size= %6d ", frame_size);
   const double time = std::max(static_cast<double>(out->ost->sync_opts) * av_q2d(enc->time_base), 0.01);
   const double bitrate = frame_size * 8 / av_q2d(enc->time_base) / 1000.0;
   const double avg_bitrate = static_cast<double>(video_size_) * 8 / time / 1000.0;
-  std::fprintf(vstats_, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
+  std::fprintf(vstats, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
                static_cast<double>(video_size_) / 1024, time, bitrate, avg_bitrate);
-  std::fprintf(vstats_, "type= %c\n", ff::av_get_picture_type_char(static_cast<AVPictureType>(out->pict_type)));
+  std::fprintf(vstats, "type= %c\n", ff::av_get_picture_type_char(static_cast<AVPictureType>(out->pict_type)));
 }
 
 }  // namespace vidmill

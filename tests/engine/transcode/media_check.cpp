@@ -1,5 +1,6 @@
 #include "media_check.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
@@ -75,6 +76,30 @@ bool DecodeAll(const std::string& path, std::string* error, const std::function<
   return true;
 }
 
+// The largest magnitude of the frame's samples, full scale 1.0.
+double PeakOf(const AVFrame* f) {
+  const auto fmt = static_cast<AVSampleFormat>(f->format);
+  const bool planar = ff::av_sample_fmt_is_planar(fmt);
+  const int planes = planar ? f->ch_layout.nb_channels : 1;
+  const int count = f->nb_samples * (planar ? 1 : f->ch_layout.nb_channels);
+  double peak = 0;
+  for (int p = 0; p < planes; ++p) {
+    for (int i = 0; i < count; ++i) {
+      double v = 0;
+      switch (ff::av_get_packed_sample_fmt(fmt)) {
+        case AV_SAMPLE_FMT_U8: v = (f->extended_data[p][i] - 128) / 128.0; break;
+        case AV_SAMPLE_FMT_S16: v = reinterpret_cast<const int16_t*>(f->extended_data[p])[i] / 32768.0; break;
+        case AV_SAMPLE_FMT_S32: v = reinterpret_cast<const int32_t*>(f->extended_data[p])[i] / 2147483648.0; break;
+        case AV_SAMPLE_FMT_FLT: v = reinterpret_cast<const float*>(f->extended_data[p])[i]; break;
+        case AV_SAMPLE_FMT_DBL: v = reinterpret_cast<const double*>(f->extended_data[p])[i]; break;
+        default: break;
+      }
+      peak = std::max(peak, std::fabs(v));
+    }
+  }
+  return peak;
+}
+
 }  // namespace
 
 const TStreamFacts* TMediaFacts::First(AVMediaType type) const {
@@ -109,6 +134,7 @@ TMediaFacts DecodeFacts(const std::string& path) {
         if (sf.type == AVMEDIA_TYPE_AUDIO) {
           duration = f->sample_rate ? static_cast<double>(f->nb_samples) / f->sample_rate : 0;
           sf.samples += f->nb_samples;
+          sf.peak = std::max(sf.peak, PeakOf(f));
           sf.sample_rate = f->sample_rate;
           sf.channels = f->ch_layout.nb_channels;
         } else {

@@ -24,6 +24,7 @@ struct TStreamFacts {
   double end_s = 0;           // time where the last frame ends
   int sample_rate = 0, channels = 0;
   int64_t samples = 0;        // decoded samples per channel
+  double peak = 0;            // largest sample magnitude, full scale 1.0
   double Duration() const { return end_s - first_s; }
 };
 

@@ -227,6 +227,7 @@ TEST_F(Records, OptionErrorsOfAnOutputRecordFailTheCall) {
 }
 
 TEST(FFmpegList, TaskIndexesOutOfRangeAreRefused) {
+  testing::LoadEncoderLibraries();  // a task's option store asks the libraries
   TFFmpegList list;
   list.Add(std::make_unique<TFFmpeg>(20));
   std::string error;
