@@ -268,6 +268,11 @@ void TCropDialog::Begin(const QString& source, const TCropValues& values) {
     sink_.LogEvent(player1_.LastErrMsg());
     return;
   }
+  if (player1_.FrameWidth() <= 0) {  // a sound alone has no picture to crop
+    player1_.Stop();
+    sink_.ErrorReport(QStringLiteral("no video stream."), QString::fromLatin1(clm::kFFPlayer1Open));
+    return;
+  }
   if (!player2_.Open(source, true)) {
     sink_.ErrorReport(player2_.LastErrMsg(), QString::fromLatin1(clm::kFFPlayer2Open));
     sink_.LogEvent(player2_.LastErrMsg());

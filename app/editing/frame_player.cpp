@@ -18,6 +18,7 @@ struct FrameFree {
 using TFramePtr = std::unique_ptr<AVFrame, FrameFree>;
 
 constexpr TLibraries kEditingLibraries = kPlayerLibraries;
+constexpr int64_t kSoundTickUs = 40000;  // position steps of a source without pictures
 
 }  // namespace
 
@@ -55,24 +56,36 @@ bool TFramePlayer::Open(const QString& file, bool paused) {
     last_err_msg_ = QString::fromStdString(decoder_->LastErrMsg());
     return false;
   }
-  if (!decoder_->Decode()) {
+  has_video_ = decoder_->FirstVideoStreamIndex() >= 0;
+  if (has_video_ && !decoder_->Decode()) {
     last_err_msg_ = QString::fromStdString(decoder_->LastErrMsg());
     decoder_->CloseFile();
     return false;
   }
   file_ = file;
   duration_ = decoder_->FileStreamInfo().Duration;
-  frame_w_ = decoder_->FrameInfo().Width;
-  frame_h_ = decoder_->FrameInfo().Height;
+  frame_w_ = has_video_ ? decoder_->FrameInfo().Width : 0;
+  frame_h_ = has_video_ ? decoder_->FrameInfo().Height : 0;
+  picture_ = QImage();
+  current_pts_ = 0;
   emit FileOpened(duration_, frame_w_, frame_h_);
-  ShowDecoded();
+  if (has_video_) {
+    ShowDecoded();
+  } else {
+    emit PositionChanged(current_pts_);
+  }
   SetState(TFrameState::Play);
   if (paused) {
     SetState(TFrameState::Pause);
   } else {
-    timer_.start(static_cast<int>(std::max<int64_t>(decoder_->FrameDuration(decoder_->DecodeIndex()) / 1000, 1)));
+    timer_.start(TickMs());
   }
   return true;
+}
+
+int TFramePlayer::TickMs() const {
+  const int64_t frame = has_video_ ? decoder_->FrameDuration(decoder_->DecodeIndex()) : kSoundTickUs;
+  return static_cast<int>(std::max<int64_t>(frame / 1000, 1));
 }
 
 void TFramePlayer::Stop() {
@@ -91,7 +104,7 @@ void TFramePlayer::Pause() {
 
 void TFramePlayer::Resume() {
   if (state_ != TFrameState::Pause || !IsOpen()) return;
-  timer_.start(static_cast<int>(std::max<int64_t>(decoder_->FrameDuration(decoder_->DecodeIndex()) / 1000, 1)));
+  timer_.start(TickMs());
   SetState(TFrameState::Play);
 }
 
@@ -105,7 +118,12 @@ void TFramePlayer::TogglePause() {
 
 void TFramePlayer::Seek(int64_t t) {
   if (!IsOpen()) return;
-  if (DecodePictureAt(*decoder_, t)) ShowDecoded();
+  if (!has_video_) {  // a sound alone: its position only
+    current_pts_ = std::clamp<int64_t>(t, 0, std::max<int64_t>(duration_, 0));
+    emit PositionChanged(current_pts_);
+  } else if (DecodePictureAt(*decoder_, t)) {
+    ShowDecoded();
+  }
   if (state_ == TFrameState::End) SetState(TFrameState::Pause);
 }
 
@@ -116,7 +134,15 @@ void TFramePlayer::Refresh() {
 }
 
 void TFramePlayer::Tick() {
-  if (decoder_->Decode()) {
+  if (!has_video_) {  // the position of a sound moves with the clock
+    current_pts_ += kSoundTickUs;
+    if (duration_ > 0 && current_pts_ < duration_) {
+      emit PositionChanged(current_pts_);
+      return;
+    }
+    current_pts_ = std::max<int64_t>(duration_, 0);
+    emit PositionChanged(current_pts_);
+  } else if (decoder_->Decode()) {
     ShowDecoded();
     return;
   }

@@ -37,8 +37,9 @@ class TFramePlayer : public QObject {
   static bool AVLibLoaded();
   bool LoadAVLib(const QString& path);
 
-  // Opens a source and shows its first picture; plays unless paused. False
-  // with LastErrMsg set when it cannot be opened or has no picture.
+  // Opens a source and shows its first picture; plays unless paused. A
+  // source without video opens too (no picture; its position moves with
+  // the clock). False with LastErrMsg set when it cannot be opened.
   bool Open(const QString& file, bool paused);
   void Stop();
   void Pause();
@@ -70,6 +71,7 @@ class TFramePlayer : public QObject {
 
  private:
   void Tick();
+  int TickMs() const;
   bool ShowDecoded();
   void SetState(TFrameState s);
   bool Filter(QImage* out);
@@ -81,6 +83,7 @@ class TFramePlayer : public QObject {
   int built_w_ = 0, built_h_ = 0, built_fmt_ = -1;
   QTimer timer_;
   TFrameState state_ = TFrameState::Stop;
+  bool has_video_ = false;  // a source without pictures only moves its position
   int64_t duration_ = -1;
   int64_t current_pts_ = -1;
   int frame_w_ = 0;

@@ -231,3 +231,14 @@ TEST_F(CropDialog, TypingIntoTheEditsAndDraggingAHandleKeepTheSelectionInside) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CropDialog, SoundWithoutPicturesIsRefused) {
+  dialog.Begin(QString::fromStdString(MediaPath(Clip::WavPcm)), {});
+  ASSERT_EQ(sink.reports.size(), 1);
+  EXPECT_EQ(sink.reports[0].second, "CLM_FFPlayer1Open");
+  EXPECT_EQ(dialog.FrameWidth(), 0);
+}
+
+}  // namespace

@@ -225,3 +225,21 @@ TEST_F(TrimDialog, TypedTimesThroughTheEditsAndButtons) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sounds are trimmed too: a position and marks, but no pictures.
+TEST_F(TrimDialog, SourceWithoutPicturesIsTrimmedByItsPosition) {
+  dialog.Begin(QString::fromStdString(MediaPath(Clip::WavPcm)), {0, 2000000, 2000000});
+  dialog.Player().Pause();
+  EXPECT_TRUE(sink.reports.isEmpty());
+  EXPECT_EQ(dialog.Duration() / 100000, 20);
+  EXPECT_TRUE(dialog.HandlesShown());
+  EXPECT_TRUE(dialog.StartPicture().isNull());
+  dialog.SeekTrack(500);
+  dialog.SetStartFromPosition();
+  EXPECT_NEAR(dialog.TrimStart(), 1000000, 1000);
+  EXPECT_TRUE(dialog.Confirm());
+}
+
+}  // namespace
