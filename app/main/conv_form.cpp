@@ -95,6 +95,7 @@ void TConvForm::BeginRun() {
   ProgressTotal->setValue(0);
   total_percent_ = 0;
   lblConvertingTitle->SetFullText(QStringLiteral("Converting..."));
+  PauseButton->setText(QStringLiteral("Pause"));  // a new run is never paused
   clock_.start();
   tick_->start();
   SetButtonsEnabled(true);

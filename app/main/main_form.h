@@ -248,6 +248,8 @@ class TMainForm : public QMainWindow, public TReportSink {
   void OnFileOpen(int64_t duration, int& screen_width, int& screen_height);
   void OnPosition(int64_t pts);
   void OnState(TPlayState state);
+  // A stream chosen in one of the stream lists switches the preview to it.
+  void OnStreamChosen(QComboBox* list);
   void SeekToSlider();
   void RebuildStreamLists();
   uint64_t PreviewWindowHandle();

@@ -10,6 +10,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 
 #include "core/bitmap.h"
@@ -54,6 +55,9 @@ void TMainForm::ConnectPlayer() {
   };
   player_->OnPosition = [this](TFFBaseComponent*, int64_t pts) { OnPosition(pts); };
   player_->OnState = [this](TFFBaseComponent*, TPlayState state) { OnState(state); };
+  for (QComboBox* list : {cboVideo, cboAudio, cboSubtitle}) {
+    connect(list, &QComboBox::activated, this, [this, list] { OnStreamChosen(list); });
+  }
 }
 
 uint64_t TMainForm::PreviewWindowHandle() {
@@ -161,7 +165,22 @@ void TMainForm::OnPosition(int64_t pts) {
 
 void TMainForm::OnState(TPlayState state) {
   last_state_ = state;
-  if (state == psEnd) StopPreview();
+  // Stopping waits for the player's threads, one of which is waiting for
+  // this handler: stop once it has returned.
+  if (state == psEnd) QTimer::singleShot(0, this, &TMainForm::StopPreview);
+}
+
+void TMainForm::OnStreamChosen(QComboBox* list) {
+  const QString text = list->currentText();
+  const int index = text.mid(text.indexOf(u'#') + 1).toInt();
+  bool ok = false;
+  if (list == cboVideo) ok = player_->SetVideoStreamIndex(index);
+  if (list == cboAudio) ok = player_->SetAudioStreamIndex(index);
+  if (list == cboSubtitle) ok = player_->SetSubtitleStreamIndex(index);
+  if (!ok) {
+    LogEvent(QString::fromStdString(player_->LastErrMsg()));
+    RebuildStreamLists();
+  }
 }
 
 void TMainForm::SeekToSlider() {

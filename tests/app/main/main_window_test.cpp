@@ -438,3 +438,21 @@ TEST_F(MainWindow, PreviewPlaysTheSelectedEntryAndTakesNumberedSnapshots) {
   EXPECT_EQ(w->lblPlayTime->text(), "00:00:02 / 00:00:02");
   EXPECT_EQ(w->VideoTrackBar->value(), 0);
 }
+
+TEST_F(MainWindow, StreamListsShowTheFilesStreamsAndSwitchThePreview) {
+  auto w = MakeWindow(std::make_unique<TScriptedConverter>());
+  w->show();
+  w->AddFiles({QString::fromStdString(MediaPath(Clip::Mp4TwoAudio))});
+  w->Play();
+  ASSERT_TRUE(SpinUntil([&] { return w->cboAudio->count() == 2 && w->FFPlayer().AudioStreamIndex() >= 0; }));
+  EXPECT_EQ(w->cboVideo->count(), 1);
+  EXPECT_FALSE(w->cboVideo->isEnabled());
+  EXPECT_TRUE(w->cboAudio->isEnabled());
+  EXPECT_EQ(w->cboAudio->currentText(), QString("Audio#%1").arg(w->FFPlayer().AudioStreamIndex()));
+  const int other = w->cboAudio->currentIndex() == 0 ? 1 : 0;
+  const int wanted = w->cboAudio->itemText(other).mid(6).toInt();
+  w->cboAudio->setCurrentIndex(other);
+  emit w->cboAudio->activated(other);
+  EXPECT_TRUE(SpinUntil([&] { return w->FFPlayer().AudioStreamIndex() == wanted; }));
+  w->StopPreview();
+}
