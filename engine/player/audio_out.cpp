@@ -36,12 +36,12 @@ int TPlayback::OpenAudioDevice(AVCodecContext* ctx) {
   return 0;
 }
 
-// The sound starts with the first picture: opening the display and decoding
-// the first picture of a large video take a while, and sound started before
-// would leave the pictures behind from the start. A video that shows
-// nothing within a second does not hold the sound back.
+// The sound starts with the first picture: decoding the first picture of a
+// large video takes a while, and sound started before would leave the
+// pictures behind from the start. A video that gives no picture within a
+// second does not hold the sound back.
 bool TPlayback::WaitingForFirstPicture() {
-  if (!HasVideo() || opts_.display_disable || first_picture_shown_) return false;
+  if (!HasVideo() || opts_.display_disable || first_picture_ready_) return false;
   const int64_t now = ff::av_gettime_relative();
   int64_t started = audio_wait_start_.load();
   if (started == 0) {

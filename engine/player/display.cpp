@@ -50,6 +50,10 @@ double TPlayback::MasterClock() {
 
 // Under pictq_mu_ (video decoder).
 double TPlayback::ComputeTargetTime(double pts) {
+  // The first picture after a flush is due when it is ready, not when the
+  // flush was: decoding it may have taken long (a large key frame, the
+  // decoder starting), and the pictures after it would race to catch up.
+  if (!frame_last_pts_valid_) frame_timer_ = NowSeconds();
   double delay = pts - frame_last_pts_;
   if (!frame_last_pts_valid_ || delay <= 0 || delay >= kNoSyncThreshold) {
     delay = frame_last_delay_;
@@ -122,10 +126,13 @@ int TPlayback::QueuePicture(AVFrame* frame, double pts, int64_t pos) {
   vp.pts = pts;
   vp.pos = pos;
   vp.sar = frame->sample_aspect_ratio;
-  std::lock_guard lock(pictq_mu_);
-  vp.target_time = ComputeTargetTime(pts);
-  pictq_windex_ = (pictq_windex_ + 1) % kPictureQueueSize;
-  ++pictq_size_;
+  {
+    std::lock_guard lock(pictq_mu_);
+    vp.target_time = ComputeTargetTime(pts);
+    pictq_windex_ = (pictq_windex_ + 1) % kPictureQueueSize;
+    ++pictq_size_;
+  }
+  first_picture_ready_ = true;
   return 0;
 }
 
@@ -148,6 +155,8 @@ void TPlayback::PushEvent(TPlayEventKind kind) {
 }
 
 void TPlayback::EventLoop() {
+  // The window is ready before the first picture is due.
+  if (!opts_.display_disable) OpenVideoMode(false);
   for (;;) {
     std::optional<TPlayEventKind> kind;
     {
@@ -218,10 +227,13 @@ void TPlayback::VideoRefresh(bool dequeue) {
     }
     return;
   }
-  bool drop = seek_done_;
   bool any_dropped = false;
   for (;;) {
-    if (seek_done_) drop = true;
+    // Until the decoder has given the first picture after a seek, every
+    // queued picture is from before it. The flag is read anew for each
+    // picture: one that arrives after it cleared belongs to the new position
+    // (and may be the only one coming while paused).
+    const bool drop = seek_done_;
     std::unique_lock lock(pictq_mu_);
     if (pictq_size_ == 0) break;
     const double now = NowSeconds();
@@ -258,16 +270,20 @@ void TPlayback::VideoRefresh(bool dequeue) {
     }
     shown_sar_ = vp.sar;
     VideoDisplay();
-    first_picture_shown_ = true;
     {
       std::lock_guard s(stats_mu_);
       ++stats_.pictures_shown;
       stats_.last_shown_pts = vp.pts;
       const double lateness = NowSeconds() - vp.target_time;
       stats_.max_lateness = std::max(stats_.max_lateness, lateness);
-      const bool late = lateness > frame_delay_;
-      if (late) ++stats_.pictures_late;
-      if (HasAudio() && !paused_ && !late) {
+      const double now = NowSeconds();
+      if (lateness > frame_delay_) {
+        ++stats_.pictures_late;
+        last_late_time_ = now;
+      }
+      // The gap is measured while the display keeps time: not for a late
+      // picture nor for those catching up after it.
+      if (HasAudio() && !paused_ && now - last_late_time_ > 0.2) {
         const double gap = std::fabs(vp.pts - AudioClock());
         if (gap > stats_.max_av_diff) {
           stats_.max_av_diff = gap;

@@ -280,7 +280,7 @@ class TPlayback {
   int audio_diff_avg_count_ = 0;
   std::atomic<int64_t> audio_callback_time_{0};
   std::atomic<int64_t> audio_wait_start_{0};      // audio thread: when it began waiting for a picture
-  std::atomic<bool> first_picture_shown_{false};  // play thread sets it
+  std::atomic<bool> first_picture_ready_{false};  // video decoder: a picture is queued
 
   // Sample ring of the audio displays (writer: audio thread; reader: play thread).
   std::mutex sample_mu_;
@@ -357,6 +357,7 @@ class TPlayback {
   // Figures.
   std::mutex stats_mu_;
   TPlayStats stats_;  // guarded by stats_mu_
+  double last_late_time_ = -1;  // play thread: when a picture was last shown late
 
   bool closed_ = false;  // Close ran (closing thread only)
 

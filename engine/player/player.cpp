@@ -342,6 +342,11 @@ void TCustomPlayer::WaitForStop() {
     play_thread_->join();
     play_thread_.reset();
   }
+  // OnState(psStop) has been delivered when a waiting Stop returns (unless
+  // the Stop comes from a handler on the event thread itself).
+  if (event_thread_ && event_thread_->get_id() != std::this_thread::get_id()) {
+    main_thread::WaitPumping([this] { return event_thread_done_.load(); });
+  }
 }
 
 // --- control -------------------------------------------------------------------

@@ -116,9 +116,11 @@ struct TPlayStats {
   double max_lateness = 0;          // seconds
   int64_t subtitles_decoded = 0;
   int64_t subtitles_shown = 0;      // pictures shown with a subtitle blended in
-  // Seconds between a picture's time and the audio clock when it was shown
-  // on time (pictures shown late, because the machine was too busy, count
-  // in pictures_late instead).
+  // Seconds between a picture's time and the audio clock when it was shown,
+  // measured while the display keeps time: pictures shown late (the
+  // machine too busy to run the play thread in time) and those shown in the
+  // 0.2 s after one, while the pictures catch up, count in pictures_late
+  // instead.
   double max_av_diff = 0;
   double max_av_diff_at = -1;       // time of the picture with that gap
   int64_t av_diff_samples = 0;      // pictures measured for max_av_diff
@@ -149,8 +151,8 @@ class TCustomPlayer : public TFFBaseComponent {
   // picture when APaused. A running playback is stopped first. False with
   // LastErrMsg set when the file or SDL cannot be opened.
   bool Open(const std::string& AFileName, uint64_t AScreenHandle = 0, bool APaused = false);
-  // Ends the playback; with AWaitForStop returns once it has ended (psStop
-  // has been queued), else at once.
+  // Ends the playback; with AWaitForStop returns once it has ended and
+  // OnState(psStop) has been delivered, else at once.
   void Stop(bool AWaitForStop = true);
   void Pause();
   void Resume();

@@ -300,6 +300,10 @@ void TPlayback::DoSeek(int64_t target, int64_t rel, int flags) {
     Logf(llError, "%s: error while seeking", filename_.c_str());
     if (video_stream_ >= 0) owner_.pict_event_->Set();
   } else {
+    // Marked before the flush goes out, so that the first picture after it
+    // always finds the mark to clear.
+    if (video_stream_ >= 0) seek_flushed_ = false;
+    seek_done_ = true;
     if (audio_stream_ >= 0) {
       audioq_.Flush();
       audioq_.PutFlush();
@@ -309,7 +313,6 @@ void TPlayback::DoSeek(int64_t target, int64_t rel, int flags) {
       subtitleq_.PutFlush();
     }
     if (video_stream_ >= 0) {
-      seek_flushed_ = false;
       videoq_.Flush();
       videoq_.PutFlush();
       owner_.pict_event_->Reset();
