@@ -1,171 +1,193 @@
-// What the trim and crop dialogs write, converted: the output must show it.
-// Trim -> the trimmed duration; crop -> the cropped size with the chosen
-// aspect; brightness +50 -> the output's luma raised as the filter's
-// formula says. The entries are edited through the dialogs, turned into
-// the option lines job assembly gives them, and converted by vidmill-cli.
+// What the trim and crop dialogs write, converted by the main window through
+// the engine's encoder: the output must show it. Trim -> the trimmed
+// duration; crop at 16:9 -> the cropped picture shown at 16:9 inside the
+// format's frame; brightness +50 -> the luma raised as the filter's
+// formula says.
 #include <gtest/gtest.h>
 
-#ifndef VIDMILL_CLI
-
-TEST(EditConversion, TrimCropAndBrightnessShowInTheOutput) {
-  GTEST_SKIP() << "the transcoder's encoder component and its command line (vidmill-cli convert) are not "
-                  "built yet";
-}
-
-#else
-
+#include <QApplication>
+#include <QCheckBox>
+#include <QDirIterator>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
-#include <cmath>
-#include <cstdio>
+#include <algorithm>
+#include <vector>
 
-#include "catalogue_fixture.h"
-#include "core/ff_load.h"
+#include "catalogue/catalogue.h"
+#include "editing/attach_dialogs.h"
 #include "editing/crop_dialog.h"
 #include "editing/trim_dialog.h"
+#include "main/conv_form.h"
+#include "main/conversion_list.h"
+#include "main/format_lookup.h"
 #include "probe/frame_decoder.h"
 #include "test_media.h"
+#include "window_fixture.h"
 
 using namespace vidmill;
-using vidmill::testing::Clip;
-using vidmill::testing::MediaDir;
-using vidmill::testing::MediaPath;
-using vidmill::testing::RunCommand;
-using vidmill::testing::TRecordingSink;
+using namespace vidmill::testing;
 
 namespace {
 
-std::string Convert(const std::string& source, const std::string& name, const std::vector<std::string>& lines) {
-  const std::string target = MediaDir() + "/" + name;
-  std::string cmd = std::string(VIDMILL_CLI) + " convert '" + source + "' --output '" + target + "'";
-  for (const std::string& l : lines) cmd += " -o '" + l + "'";
-  return RunCommand(cmd + " > /dev/null 2>&1") == 0 ? target : "";
-}
-
-// Mean of the luma plane of every picture of a file.
-double MeanLumaOf(const std::string& path, int* pictures = nullptr, int* width = nullptr, int* height = nullptr) {
-  TFrameDecoder d;
-  if (!d.LoadFile(path)) return -1;
-  double sum = 0;
-  int64_t n = 0;
-  int count = 0;
-  while (d.Decode()) {
-    const TFrameInfo& f = d.FrameInfo();
-    for (int y = 0; y < f.Height; ++y) {
-      for (int x = 0; x < f.Width; ++x) sum += f.Picture.data[0][y * f.Picture.linesize[0] + x];
+// Runs `act` on the modal dialog of type D once it is shown.
+template <class D>
+void WhenShown(std::function<void(D&)> act) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    if (auto* d = qobject_cast<D*>(QApplication::activeModalWidget())) {
+      poll->stop();
+      poll->deleteLater();
+      act(*d);
     }
-    n += int64_t{f.Width} * f.Height;
-    ++count;
-    if (width) *width = f.Width;
-    if (height) *height = f.Height;
-  }
-  if (pictures) *pictures = count;
-  return n ? sum / n : -1;
+  });
+  poll->start(20);
 }
 
-// The luma the brightness filter gives a source: p * c / 65536 + b, limited.
-double ExpectedLumaAfterBrightness(const std::string& path, int brightness) {
-  const int c = (0 + 100) * 65536 / 100;
-  const int b = (brightness + 100) * 511 / 200 - 128 - c / 512;
+// Luma figures of every picture of a file.
+struct TLuma {
+  int pictures = 0;
+  int width = 0, height = 0;
+  double mean = -1;
+  std::vector<double> row_means;  // mean of each row over all pictures
+};
+
+// With a brightness, the figures the brightness filter's formula gives the
+// file's pictures: p * c / 65536 + b (contrast 0), limited to 0..255.
+TLuma LumaOf(const QString& path, int brightness_formula = -1000) {
+  TLuma l;
   TFrameDecoder d;
-  if (!d.LoadFile(path)) return -1;
+  if (!d.LoadFile(path.toStdString())) return l;
   double sum = 0;
   int64_t n = 0;
+  const int c = 65536;
+  const int b = (brightness_formula + 100) * 511 / 200 - 128 - c / 512;
   while (d.Decode()) {
     const TFrameInfo& f = d.FrameInfo();
+    if (l.row_means.empty()) l.row_means.assign(f.Height, 0.0);
     for (int y = 0; y < f.Height; ++y) {
+      double row = 0;
       for (int x = 0; x < f.Width; ++x) {
-        const int p = f.Picture.data[0][y * f.Picture.linesize[0] + x];
-        sum += std::clamp(p * c / 65536 + b, 0, 255);
+        int p = f.Picture.data[0][y * f.Picture.linesize[0] + x];
+        if (brightness_formula > -1000) p = std::clamp(p * c / 65536 + b, 0, 255);
+        row += p;
       }
+      l.row_means[y] += row / f.Width;
+      sum += row;
     }
     n += int64_t{f.Width} * f.Height;
+    ++l.pictures;
+    l.width = f.Width;
+    l.height = f.Height;
   }
-  return n ? sum / n : -1;
+  for (double& r : l.row_means) r /= std::max(l.pictures, 1);
+  l.mean = n ? sum / n : -1;
+  return l;
 }
 
-// True once the command line knows "convert".
-bool CliConverts() {
-  const std::string cmd = std::string(VIDMILL_CLI) + " convert 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return false;
-  std::string text;
-  char buf[256];
-  while (fgets(buf, sizeof buf, p)) text += buf;
-  pclose(p);
-  return text.find("unknown command") == std::string::npos;
+double MeanOfRows(const TLuma& l, int from, int to) {
+  double s = 0;
+  for (int y = from; y < to; ++y) s += l.row_means[y];
+  return s / (to - from);
 }
 
-class EditConversion : public ::testing::Test {
+class EditConversion : public TWindowFixture {
  protected:
   void SetUp() override {
-    if (!CliConverts()) GTEST_SKIP() << "the transcoder's command line cannot convert yet (vidmill-cli convert)";
-    ASSERT_TRUE(TFFLoader::Instance().Load(kEncoderLibraries));
+    TWindowFixture::SetUp();
+    if (!MakeEncoderConverter()) GTEST_SKIP() << "this build has no encoder component (engine/transcode) yet";
+    window_ = MakeWindow();
+    AttachDialogs(*window_);
+    window_->SetOutputFolder(out_.path());
+    window_->ProgressWindow().cbOpenOutput->setChecked(false);
+    window_->AddFiles({QString::fromStdString(source_)});
+    ASSERT_EQ(window_->List().Count(), 1);
+    window_->SelectEntry(0);
+    // A 320x240 MPEG-4 format: the output keeps the source's size.
+    QString error;
+    const auto format = FindProfile(window_->Catalogue(), "Portable Players/MPEG-4 MP4 320x240", &error);
+    ASSERT_TRUE(format.has_value()) << error.toStdString();
+    window_->ApplyChosenFormat(*format);
   }
-  TRecordingSink sink;
-  std::string source = MediaPath(Clip::Mp4H264Aac);  // 320x240, 25 fps, 2 s
+  const TVideoFile& Entry() { return *window_->List().Entry(0); }
+  QString RunToEnd() {
+    window_->StartConversion();
+    if (!window_->Running()) return {};
+    if (!SpinUntil([&] { return !window_->Running(); }, 90000)) return {};
+    QDirIterator it(out_.path(), QDir::Files);
+    return it.hasNext() ? it.next() : QString();
+  }
+
+  std::string source_ = MediaPath(Clip::Mp4H264Aac);  // 320x240, 25 fps, 2 s
+  std::unique_ptr<TMainForm> window_;
+  QTemporaryDir out_;
 };
 
 TEST_F(EditConversion, TrimmedEntryConvertsToTheTrimmedDuration) {
-  TTrimDialog trim(sink);
-  trim.Begin(QString::fromStdString(source), {0, 2000000, 2000000});
-  ASSERT_TRUE(trim.TypeStart("00:00:01"));
-  trim.Player().Pause();
-  trim.SeekTrack(750);
-  trim.SetEndFromPosition();
-  ASSERT_TRUE(trim.Confirm());
-  const int64_t length = trim.TrimEnd() - trim.TrimStart();
-  ASSERT_GT(length, 400000);
-  const std::string out = Convert(source, "trimmed.mp4",
-                                  {"ss=" + std::to_string(trim.TrimStart() / 1e6), "t=" + std::to_string(length / 1e6),
-                                   "vcodec=mpeg4", "acodec=aac"});
-  ASSERT_FALSE(out.empty());
-  int pictures = 0;
-  MeanLumaOf(out, &pictures);
-  EXPECT_NEAR(pictures, length / 40000.0, 1.5);
+  WhenShown<TTrimDialog>([](TTrimDialog& d) {
+    d.Player().Pause();
+    d.SeekTrack(250);
+    d.SetStartFromPosition();
+    d.SeekTrack(750);
+    d.SetEndFromPosition();
+    d.Confirm();
+  });
+  QTest::mouseClick(window_->btnTrim, Qt::LeftButton);
+  const int64_t length = Entry().TrimmedLength;
+  ASSERT_NEAR(length, 1000000, 120000);
+  const QString out = RunToEnd();
+  ASSERT_FALSE(out.isEmpty());
+  const TLuma luma = LumaOf(out);
+  EXPECT_NEAR(luma.pictures, length / 40000.0, 2.0);
 }
 
-TEST_F(EditConversion, CroppedEntryConvertsToTheCroppedSizeWithTheChosenAspect) {
-  TCropDialog crop(sink);
-  crop.Begin(QString::fromStdString(source), {});
-  crop.Pause();
-  crop.TypeCrop(40, 30, 240, 180);
-  crop.ChooseAspect(3);
-  crop.Apply();
-  const TCropValues v = crop.Values();
-  const int cw = 320 - v.CropLeft - v.CropRight, ch = 240 - v.CropTop - v.CropBottom;
-  const std::string chain = "crop=" + std::to_string(cw) + ":" + std::to_string(ch) + ":" +
-                            std::to_string(v.CropLeft) + ":" + std::to_string(v.CropTop) + ",scale=" +
-                            std::to_string(cw) + ":" + std::to_string(ch);
-  const std::string out = Convert(source, "cropped.mp4", {"vf=" + chain, "aspect=16:9", "vcodec=mpeg4", "an=1"});
-  ASSERT_FALSE(out.empty());
-  int w = 0, h = 0;
-  MeanLumaOf(out, nullptr, &w, &h);
-  EXPECT_EQ(w, cw);
-  EXPECT_EQ(h, ch);
-  TFrameDecoder d;
-  ASSERT_TRUE(d.LoadFile(out));
-  EXPECT_NEAR(d.FirstVideoStreamInfo().AspectRatio, 16.0 / 9.0, 0.01);
+TEST_F(EditConversion, CroppedEntryConvertsToTheCroppedPictureAtTheChosenAspect) {
+  WhenShown<TCropDialog>([](TCropDialog& d) {
+    d.Pause();
+    d.TypeCrop(40, 30, 240, 180);
+    d.ChooseAspect(3);  // 16:9
+    d.Apply();
+    d.accept();
+  });
+  QTest::mouseClick(window_->btnEdit, Qt::LeftButton);
+  ASSERT_EQ(Entry().CropLeft, 40);
+  ASSERT_EQ(Entry().AspectRatio, 3);
+  const QString out = RunToEnd();
+  ASSERT_FALSE(out.isEmpty());
+  TFrameDecoder probe;
+  ASSERT_TRUE(probe.LoadFile(out.toStdString()));
+  const TVideoStreamInfo v = probe.FirstVideoStreamInfo();
+  EXPECT_EQ(v.Width, 320);
+  EXPECT_EQ(v.Height, 240);
+  // The 240x180 (4:3) crop shown at 16:9 inside the 4:3 frame fills a band
+  // of 240 * (4/3) / (16/9) = 180 of the 240 rows; the rest is black above
+  // and below.
+  const TLuma luma = LumaOf(out);
+  ASSERT_EQ(luma.height, 240);
+  const double band = 240.0 * (4.0 / 3.0) / (16.0 / 9.0);
+  const int pad = static_cast<int>((240 - band) / 2);  // 30 rows above and below
+  EXPECT_LT(MeanOfRows(luma, 0, pad - 6), 25.0);
+  EXPECT_LT(MeanOfRows(luma, 240 - pad + 6, 240), 25.0);
+  EXPECT_GT(MeanOfRows(luma, pad + 10, 240 - pad - 10), 60.0);
 }
 
 TEST_F(EditConversion, BrightnessPlusFiftyRaisesTheLumaByTheFiltersAmount) {
-  TCropDialog crop(sink);
-  crop.Begin(QString::fromStdString(source), {});
-  crop.Pause();
-  crop.SetBrightness(50);
-  crop.Apply();
-  ASSERT_EQ(crop.Values().Brightness, 50);
-  const std::string out =
-      Convert(source, "brighter.mp4", {"vf=nativeeq=" + std::to_string(crop.Values().Brightness) + ":0",
-                                      "vcodec=mpeg4", "b=4000000", "an=1"});
-  ASSERT_FALSE(out.empty());
-  const double before = MeanLumaOf(source);
-  const double after = MeanLumaOf(out);
-  const double expected = ExpectedLumaAfterBrightness(source, 50);
+  WhenShown<TCropDialog>([](TCropDialog& d) {
+    d.Pause();
+    d.SetBrightness(50);
+    d.Apply();
+    d.accept();
+  });
+  QTest::mouseClick(window_->btnEdit, Qt::LeftButton);
+  ASSERT_EQ(Entry().Brightness, 50);
+  const QString out = RunToEnd();
+  ASSERT_FALSE(out.isEmpty());
+  const double before = LumaOf(QString::fromStdString(source_)).mean;
+  const double expected = LumaOf(QString::fromStdString(source_), 50).mean;
+  const double after = LumaOf(out).mean;
   EXPECT_GT(after, before + 30);
-  EXPECT_NEAR(after, expected, 2.0);
+  EXPECT_NEAR(after, expected, 3.0);
 }
 
 }  // namespace
-
-#endif
