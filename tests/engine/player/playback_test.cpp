@@ -91,6 +91,31 @@ TEST_F(PlayerTest, PauseHoldsThePositionAndStepShowsExactlyOnePicture) {
   EXPECT_EQ(states.back(), psStop);
 }
 
+TEST_F(PlayerTest, PlayTimeStopsOrLoopsThePlayback) {
+  player_.Options().play_time = 600000;
+  player_.Options().repeat_type = rtStop;
+  ASSERT_TRUE(player_.Open(MediaPath(Clip::Mp4H264Aac))) << player_.LastErrMsg();
+  ASSERT_TRUE(WaitUntil([&] { return events_.Has(psStop); }, 3s));
+  EXPECT_NEAR(events_.LastPosition(), 600000, 60000);
+  EXPECT_EQ(player_.Options().play_time, INT64_MIN) << "back at its default after the playback";
+
+  player_.Options().play_time = 600000;
+  player_.Options().repeat_type = rtLoop;
+  ASSERT_TRUE(player_.Open(MediaPath(Clip::Mp4H264Aac))) << player_.LastErrMsg();
+  bool looped = false;
+  double highest = 0;
+  const auto end = std::chrono::steady_clock::now() + 3s;
+  while (!looped && std::chrono::steady_clock::now() < end) {
+    const double shown = ShownPts();
+    highest = std::max(highest, shown);
+    looped = highest >= 0.6 && shown >= 0 && shown < 0.3;
+    std::this_thread::sleep_for(5ms);
+  }
+  EXPECT_TRUE(looped) << "highest picture " << highest;
+  EXPECT_LT(highest, 0.8);
+  player_.Stop(true);
+}
+
 struct SeekCase {
   const char* name;
   double from, to;
