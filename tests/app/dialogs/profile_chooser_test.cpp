@@ -56,7 +56,12 @@ class ProfileChooser : public ::testing::Test {
     chooser->Popup(QPoint(100, 400), false);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(chooser.get()));
   }
+  // Half a second and a little: for a switch that must not happen.
   void WaitDelay() { QTest::qWait(kProfileChangeDelayMs + 150); }
+  // Until the delayed switch to a category has happened (a busy machine may be late).
+  void WaitCommitted(int category) {
+    EXPECT_TRUE(QTest::qWaitFor([&] { return chooser->CommittedCategory() == category; }, 5000));
+  }
 
   TCatalogueFolder folder;
   TRecordingSink sink;
@@ -86,7 +91,7 @@ TEST_F(ProfileChooser, HoveringACategoryForHalfASecondShowsItsFormatsWithNoneHig
   chooser->HoverCategory(1);
   EXPECT_EQ(chooser->HighlightedCategory(), 1);
   EXPECT_EQ(chooser->Formats()->rowCount(), 2);  // not yet
-  WaitDelay();
+  WaitCommitted(1);
   EXPECT_EQ(chooser->CommittedCategory(), 1);
   EXPECT_EQ(chooser->Formats()->rowCount(), 3);
   EXPECT_EQ(chooser->HoveredFormat(), -1);
@@ -109,7 +114,7 @@ TEST_F(ProfileChooser, LeavingForTheFormatsWithinTheDelayKeepsThePreviousCategor
 TEST_F(ProfileChooser, ChoosingGivesTheFormatToTheSelectedEntryOnly) {
   Open();
   chooser->HoverCategory(1);
-  WaitDelay();
+  WaitCommitted(1);
   chooser->HoverFormat(2);
   chooser->ClickFormat();
   EXPECT_EQ(entries[1].format, (TFormatIndex{1, 2}));
@@ -134,7 +139,7 @@ TEST_F(ProfileChooser, ApplyToAllGivesEveryEntryTheFormat) {
 TEST_F(ProfileChooser, EmptyCategoryShowsNoFormatsAndIgnoresClicks) {
   Open();
   chooser->HoverCategory(2);
-  WaitDelay();
+  WaitCommitted(2);
   EXPECT_EQ(chooser->Formats()->rowCount(), 0);
   chooser->HoverFormat(0);
   EXPECT_EQ(chooser->HoveredFormat(), -1);
@@ -147,7 +152,7 @@ TEST_F(ProfileChooser, MouseOverTheGridsDrivesTheSameState) {
   QWidget* left = chooser->Categories()->viewport();
   QTest::mouseMove(left, QPoint(50, kCategoryRowHeight + 5));
   EXPECT_EQ(chooser->HighlightedCategory(), 1);
-  WaitDelay();
+  WaitCommitted(1);
   QWidget* right = chooser->Formats()->viewport();
   const QPoint row1(100, kFormatRowHeight + 10);
   QTest::mouseMove(right, row1);
