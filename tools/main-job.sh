@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job: makes a sample clip and shows what Vidmill's probe reads in it.
+# The main job: makes a sample clip, shows what Vidmill's probe reads in it,
+# converts it with Vidmill's own transcoder and shows what was written.
 set -euo pipefail
 build=${1:-build}
 sample_dir="$build/sample"
@@ -11,6 +12,15 @@ if [[ ! -s "$sample" ]]; then
     -c:v libx264 -pix_fmt yuv420p -c:a aac -metadata title="Vidmill sample" "$sample"
 fi
 "$build/vidmill-cli" info "$sample"
+
+# The transcoder from the command line: a smaller H.264+AAC copy with the
+# engine's own brightness filter, then the probe's view of the result.
+converted="$sample_dir/sample-640x360.mp4"
+echo
+"$build/vidmill-cli" convert "$sample" --output "$converted" \
+  -o vcodec=libx264 -o s=640x360 -o b=1000k -o acodec=aac -o ab=128k -o vf=nativeeq=20:0
+echo
+"$build/vidmill-cli" info "$converted"
 
 # The desktop program, with the sample in its conversion list. On a display
 # it stays open until closed; without one it runs for a few seconds on a

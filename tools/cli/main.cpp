@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "convert_command.h"
 
 namespace {
 
@@ -19,6 +20,7 @@ struct Command {
 const std::vector<Command>& Commands() {
   static const std::vector<Command> commands = {
       {"info", vidmill::cli::RunInfo, vidmill::cli::InfoUsage},
+      {"convert", vidmill::cli::RunConvert, vidmill::cli::ConvertUsage},
   };
   return commands;
 }
