@@ -184,7 +184,10 @@ class TCustomPlayer : public TFFBaseComponent {
   bool SetVideoStreamIndex(int index);
   bool SetSubtitleStreamIndex(int index);
 
-  // Options copied by the next Open.
+  // Options copied by the next Open. The per-playback group (start_time,
+  // play_time, repeat_type, wanted_stream, seek_by_bytes) goes back to its
+  // defaults on the play thread as a playback ends: set them after Stop (or
+  // psStop) and before Open, not while a playback is ending.
   TPlayOptions& Options() { return options_; }
   const TPlayOptions& Options() const { return options_; }
   // Looks the name up among the input formats: throws EEngineError

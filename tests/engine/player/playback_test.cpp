@@ -282,38 +282,54 @@ std::vector<int16_t> WavSamples(const std::string& path) {
   return {};
 }
 
-TEST_F(PlayerTest, SoundWrittenByTheDiskDriverIsTheSourceSampleForSample) {
-  const std::string capture = MediaDir() + "/capture_" + std::to_string(getpid()) + ".raw";
-  setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);  // where SDL's "disk" driver writes
-  player_.Options().audio_driver = adDisk;
-  const std::string wav = MediaPath(Clip::WavPcm);  // 2 s, 1 kHz, 44.1 kHz stereo
-  ASSERT_TRUE(player_.Open(wav)) << player_.LastErrMsg();
-  ASSERT_TRUE(WaitUntil([&] { return events_.Has(psEnd); }, 5s));
-  std::this_thread::sleep_for(200ms);  // the device plays out its buffer
-  player_.Stop(true);
-  unsetenv("SDL_DISKAUDIOFILE");
-  const TPlayStats stats = player_.Stats();
-  ASSERT_EQ(stats.audio_rate, 44100);
-  ASSERT_EQ(stats.audio_channels, 2);
+class DiskAudioTest : public PlayerTest {
+ protected:
+  // Plays the 1 kHz WAV with SDL's "disk" driver at `volume`; fills the
+  // captured samples from the first non-silent one, and the source's.
+  void Capture(TAudioVolume volume) {
+    const std::string capture = MediaDir() + "/capture_" + std::to_string(getpid()) + ".raw";
+    setenv("SDL_DISKAUDIOFILE", capture.c_str(), 1);  // where SDL's "disk" driver writes
+    player_.Options().audio_driver = adDisk;
+    player_.SetAudioVolume(volume);
+    const std::string wav = MediaPath(Clip::WavPcm);  // 2 s, 1 kHz, 44.1 kHz stereo
+    ASSERT_TRUE(player_.Open(wav)) << player_.LastErrMsg();
+    ASSERT_TRUE(WaitUntil([&] { return events_.Has(psEnd); }, 5s));
+    std::this_thread::sleep_for(200ms);  // the device plays out its buffer
+    player_.Stop(true);
+    unsetenv("SDL_DISKAUDIOFILE");
+    const TPlayStats stats = player_.Stats();
+    ASSERT_EQ(stats.audio_rate, 44100);
+    ASSERT_EQ(stats.audio_channels, 2);
+    std::ifstream in(capture, std::ios::binary);
+    std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove(capture);
+    std::vector<int16_t> all(raw.size() / 2);
+    std::memcpy(all.data(), raw.data(), all.size() * 2);
+    source_ = WavSamples(wav);
+    ASSERT_GT(source_.size(), 100000u);
+    const auto first_heard = std::find_if(all.begin(), all.end(), [](int16_t v) { return v != 0; });
+    ASSERT_NE(first_heard, all.end());
+    heard_.assign(all.begin() + (first_heard - all.begin()) / 2 * 2, all.end());
+    const auto first_source = std::find_if(source_.begin(), source_.end(), [](int16_t v) { return v != 0; });
+    source_.erase(source_.begin(), source_.begin() + (first_source - source_.begin()) / 2 * 2);
+    ASSERT_GE(heard_.size(), source_.size());
+  }
+  std::vector<int16_t> heard_, source_;
+};
 
-  std::ifstream in(capture, std::ios::binary);
-  std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::filesystem::remove(capture);
-  std::vector<int16_t> heard(raw.size() / 2);
-  std::memcpy(heard.data(), raw.data(), heard.size() * 2);
-  const std::vector<int16_t> source = WavSamples(wav);
-  ASSERT_GT(source.size(), 100000u);
-  // Silence until the first packet, then every source sample unchanged.
-  const auto first = std::find_if(heard.begin(), heard.end(), [](int16_t v) { return v != 0; });
-  ASSERT_NE(first, heard.end());
-  const size_t start = static_cast<size_t>(first - heard.begin()) / 2 * 2;
-  const size_t src_start = static_cast<size_t>(
-      std::find_if(source.begin(), source.end(), [](int16_t v) { return v != 0; }) - source.begin()) / 2 * 2;
-  ASSERT_GE(heard.size() - start, source.size() - src_start);
+TEST_F(DiskAudioTest, FullVolumePlaysTheSourceSampleForSample) {
+  Capture(kMaxAudioVolume);
   size_t differing = 0;
-  for (size_t i = 0; i + src_start < source.size(); ++i) differing += heard[start + i] != source[src_start + i];
+  for (size_t i = 0; i < source_.size(); ++i) differing += heard_[i] != source_[i];
   EXPECT_EQ(differing, 0u);
-  EXPECT_NEAR(ToneOf(heard.data() + start, (source.size() - src_start) / 2, 2, 44100), 1000, 5);
+  EXPECT_NEAR(ToneOf(heard_.data(), source_.size() / 2, 2, 44100), 1000, 5);
+}
+
+TEST_F(DiskAudioTest, HalfVolumeHalvesEverySample) {
+  Capture(kMaxAudioVolume / 2);
+  size_t off = 0;
+  for (size_t i = 0; i < source_.size(); ++i) off += std::abs(heard_[i] - source_[i] / 2) > 1;
+  EXPECT_EQ(off, 0u);
 }
 
 TEST_F(PlayerTest, VideoHookDrawingShowsInTheSnapshotOfThePictureOnScreen) {
