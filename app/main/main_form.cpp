@@ -143,6 +143,9 @@ void TMainForm::BuildWidgets() {
   sgList->horizontalHeader()->setFixedHeight(kHeaderHeight);
   sgList->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   sgList->horizontalHeader()->setHighlightSections(false);
+  QFont header_font = sgList->horizontalHeader()->font();
+  header_font.setPointSizeF(header_font.pointSizeF() * 0.85);  // the captions fit the columns' widths
+  sgList->horizontalHeader()->setFont(header_font);
   sgList->setStyleSheet(QStringLiteral("QTableView { gridline-color: #E6E6E6; background: white; }"));
   sgList->viewport()->installEventFilter(this);
   connect(sgList->selectionModel(), &QItemSelectionModel::currentRowChanged, this,

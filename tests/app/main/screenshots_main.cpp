@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     if (!MakeClip(clips[i], 8 + 3 * i, "640x360", patterns[i])) return 1;
   }
   const QString long_clip = QDir(videos).filePath("Long drive.mp4");
-  if (!MakeClip(long_clip, 60, "1280x720", "testsrc2")) return 1;
+  if (!MakeClip(long_clip, 30, "640x360", "testsrc2")) return 1;
 
   int status = 0;
   {
@@ -111,16 +111,19 @@ int main(int argc, char** argv) {
     Wait([&] { return window.FFPlayer().CurrentFrame().Width() > 0; }, 10000);
     Pause(1500);
     if (!Capture(window, QDir(out_dir).filePath("main-window.png"))) status = 1;
+    std::fprintf(stderr, "main window taken\n");
     window.StopPreview();
+    std::fprintf(stderr, "preview stopped\n");
 
     window.ClearAll();
     window.AddFiles({long_clip});
-    if (const auto at = FindProfile(window.Catalogue(), "Phones and Tablets/Phone H.264 1080p", &error))
+    if (const auto at = FindProfile(window.Catalogue(), "Phones and Tablets/Phone H.264 720p", &error))
       window.ApplyChosenFormat(*at);
     window.ProgressWindow().cbOpenOutput->setChecked(false);
     window.StartConversion();
+    std::fprintf(stderr, "conversion started: %d\n", window.Running() ? 1 : 0);
     if (!window.Running() ||
-        !Wait([&] { return window.ProgressWindow().ProgressCurrent->value() >= 15; }, 120000)) {
+        !Wait([&] { return window.ProgressWindow().ProgressCurrent->value() >= 25; }, 120000)) {
       std::fprintf(stderr, "the conversion did not get going\n");
       status = 1;
     } else if (!Capture(window.ProgressWindow(), QDir(out_dir).filePath("progress-window.png"))) {
