@@ -338,6 +338,10 @@ bool TCustomFFmpeg::OpenOutputIO(TOutputContext* out) {
     SetError(ErrorText(out->file_name, ret));
     return false;
   }
+  // Muxers that read their output back (mp4 "faststart") reopen it by the
+  // context's name: that is the file being written until the task commits.
+  ff::av_freep(&out->ctx->url);
+  out->ctx->url = ff::av_strdup(ToLibraryForm(out->temp_name).c_str());
   return true;
 }
 
