@@ -13,6 +13,7 @@
 #include "core/ff_log.h"
 #include "custom_ffmpeg.h"
 #include "encoder_clone.h"
+#include "picture_scaler.h"
 #include "ffmpeg_exception.h"
 #include "filters/adjust_filters.h"
 
@@ -275,9 +276,9 @@ void TCustomFFmpeg::SetupEncoding(TAVOutputStream* ost, TAVInputStream* ist) {
         }
         if (!ost->pict_tmp || ff::av_frame_get_buffer(ost->pict_tmp, 0) < 0)
           throw FFmpegException("Cannot allocate temp picture, check pix fmt");
-        ost->img_resample_ctx = ff::sws_getContext(dec->width, dec->height, dec->pix_fmt, enc->width, enc->height,
-                                                   enc->pix_fmt, store_->ScalerFlags(opt_.sws_flags), nullptr,
-                                                   nullptr, nullptr);
+        ost->img_resample_ctx =
+            MakePictureScaler(dec->width, dec->height, dec->pix_fmt, enc->width, enc->height, enc->pix_fmt,
+                              store_->ScalerFlags(opt_.sws_flags), opt_.thread_count);
         if (!ost->img_resample_ctx) throw FFmpegException("Cannot get resampling context");
         ost->original_width = dec->width;
         ost->original_height = dec->height;

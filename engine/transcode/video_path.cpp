@@ -13,6 +13,7 @@
 #include "custom_ffmpeg.h"
 #include "ffmpeg_exception.h"
 #include "frame_rate_sync.h"
+#include "picture_scaler.h"
 #include "task_thread.h"
 #include "transcode_loop.h"
 #include "transcode_loop_types.h"
@@ -141,9 +142,10 @@ AVFrame* TTranscodeLoop::Rescaled(TOutput* out, int ist_index, AVFrame* picture)
   const bool needed = picture->width != enc->width || picture->height != enc->height || picture->format != enc->pix_fmt;
   if (!needed) return picture;
   if (changed || !ost->img_resample_ctx) {
-    ost->img_resample_ctx = ff::sws_getCachedContext(
-        ost->img_resample_ctx, picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
-        enc->width, enc->height, enc->pix_fmt, task_.store_->ScalerFlags(opt_.sws_flags), nullptr, nullptr, nullptr);
+    if (ost->img_resample_ctx) ff::sws_freeContext(ost->img_resample_ctx);
+    ost->img_resample_ctx = MakePictureScaler(picture->width, picture->height,
+                                              static_cast<AVPixelFormat>(picture->format), enc->width, enc->height,
+                                              enc->pix_fmt, task_.store_->ScalerFlags(opt_.sws_flags), opt_.thread_count);
     if (!ost->img_resample_ctx) throw FFmpegException("Cannot get resampling context");
   }
   if (!ost->pict_tmp) {
@@ -156,8 +158,8 @@ AVFrame* TTranscodeLoop::Rescaled(TOutput* out, int ist_index, AVFrame* picture)
   }
   // The encoder may still hold the last picture: write into a fresh buffer then.
   if (ff::av_frame_make_writable(ost->pict_tmp) < 0) throw FFmpegException("Cannot allocate temp picture, check pix fmt");
-  ff::sws_scale(ost->img_resample_ctx, picture->data, picture->linesize, 0, picture->height, ost->pict_tmp->data,
-                ost->pict_tmp->linesize);
+  const int scaled = ff::sws_scale_frame(ost->img_resample_ctx, ost->pict_tmp, picture);
+  if (scaled < 0) throw FFmpegException("Cannot scale picture: " + ErrorCodeText(scaled));
   ff::av_frame_copy_props(ost->pict_tmp, picture);
   return ost->pict_tmp;
 }

@@ -71,6 +71,19 @@ std::string OptionText(const std::vector<std::string>& lines) {
   return text;
 }
 
+// Lines that also concern reading an input: the thread count (decoding as
+// well as encoding; as many as the machine has unless given) and reading
+// at the input's own pace.
+std::string InputOptionText(const std::vector<std::string>& lines) {
+  std::string text;
+  bool threads = false;
+  for (const std::string& line : lines) {
+    if (line.rfind("threads=", 0) == 0 || line.rfind("re=", 0) == 0) text += line + "\n";
+    threads |= line.rfind("threads=", 0) == 0;
+  }
+  return threads ? text : "threads=0\n" + text;
+}
+
 struct TTaskResult {
   bool ended = false;
   bool finished = false;
@@ -196,15 +209,16 @@ bool SetUpTasks(const TConvertArgs& args, TCustomEncoder& encoder, std::vector<s
   }
   std::vector<std::string> names = OutputNamesInFolder(args);
   if (names.empty()) names.push_back(args.output);
-  const std::string lines = OptionText(args.options);
+  const std::string input_lines = InputOptionText(args.options);
+  const std::string lines = input_lines + OptionText(args.options);
   if (args.join) {
-    const int task = encoder.AddTask(args.inputs.front(), "");
+    const int task = encoder.AddTask(args.inputs.front(), input_lines);
     if (task < 0) {
       *error = args.inputs.front() + ": " + encoder.LastErrMsg();
       return false;
     }
     for (size_t i = 1; i < args.inputs.size(); ++i) {
-      if (!encoder.AddInputFile(task, args.inputs[i], "")) {
+      if (!encoder.AddInputFile(task, args.inputs[i], input_lines)) {
         *error = args.inputs[i] + ": " + encoder.LastErrMsg();
         return false;
       }
@@ -217,7 +231,7 @@ bool SetUpTasks(const TConvertArgs& args, TCustomEncoder& encoder, std::vector<s
     return true;
   }
   for (size_t i = 0; i < args.inputs.size(); ++i) {
-    const int task = encoder.AddTask(args.inputs[i], "");
+    const int task = encoder.AddTask(args.inputs[i], input_lines);
     if (task < 0) {
       std::fprintf(stderr, "vidmill-cli convert: %s: %s\n", args.inputs[i].c_str(), encoder.LastErrMsg().c_str());
       ++*skipped;

@@ -5,7 +5,8 @@
 //
 // The options are the engine's option lines (one "-o" each, e.g.
 // "-o vcodec=libx264 -o s=640x360"); they are checked while the tasks are
-// set up, before anything is converted.
+// set up, before anything is converted. "threads" (default 0: as many as the
+// machine has) and "re" apply to reading the inputs too.
 #pragma once
 
 #include <functional>
