@@ -338,6 +338,16 @@ void TCustomFFmpeg::SetupTwoPass(TAVOutputStream* ost, int position) {
   std::string name = FormatText("%s-%d.log", PassLogPrefix().c_str(), position);
   if (name.size() > 1023) name.resize(1023);
   ost->logfile_name = name;
+  // An encoder that keeps its statistics itself (libx264 writes and reads a
+  // file of its own, by default in the current folder) gets the task's name.
+  const AVCodec* codec = ost->codec ? ost->codec : enc->codec;
+  if (codec && codec->priv_class &&
+      ff::av_opt_find(const_cast<AVClass**>(&codec->priv_class), "stats", nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ)) {
+    AVDictionary* options = ost->encoder_options.release();
+    ff::av_dict_set(&options, "stats", name.c_str(), AV_DICT_DONT_OVERWRITE);
+    ost->encoder_options.reset(options);
+    return;
+  }
   if (enc->flags & AV_CODEC_FLAG_PASS1) {
     ost->logfile = std::fopen(name.c_str(), "wb");
     if (!ost->logfile) RaiseFmt("Cannot write log file %s for pass-1 encoding", name.c_str());

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 
 #include "core/entry_points.h"
 #include "encoder_harness.h"
@@ -238,6 +239,28 @@ TEST_F(ConvertTest, FilterChainOfOwnAndLibraryFiltersIsApplied) {
     EXPECT_GT(Psnr(got, LumaOf(expected.get())), kPsnrFloor) << "picture " << n;
     EXPECT_LT(Psnr(got, LumaOfPicture(source, n, 320, 240)), 20.0) << "the chain changed nothing";
   }
+}
+
+}  // namespace
+}  // namespace vidmill
+
+namespace vidmill {
+namespace {
+
+TEST_F(ConvertTest, TwoPassesShareTheStatisticsFileTheyAreGiven) {
+  const std::string source = MediaPath(Clip::Mp4H264Aac);
+  const std::string prefix = folder_.File("stats");
+  const std::string lines = "vcodec=libx264\nb=300k\nan=1\npasslogfile=" + prefix;
+  const std::string cwd_stats = "x264_2pass.log";
+  std::error_code ec;
+  std::filesystem::remove(cwd_stats, ec);
+  ConvertOne(source, folder_.File("pass1.mp4"), lines + "\npass=1");
+  ASSERT_TRUE(std::filesystem::exists(prefix + "-0.log"));
+  EXPECT_GT(std::filesystem::file_size(prefix + "-0.log"), 0u);
+  EXPECT_FALSE(std::filesystem::exists(cwd_stats));  // not the encoder's own default name
+  const TMediaFacts out = ConvertOne(source, folder_.File("pass2.mp4"), lines + "\npass=2");
+  ASSERT_TRUE(out.ok);
+  EXPECT_EQ(out.First(AVMEDIA_TYPE_VIDEO)->frames, 50);
 }
 
 }  // namespace

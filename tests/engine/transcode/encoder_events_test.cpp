@@ -290,3 +290,50 @@ TEST_F(EncoderEvents, AudioHookSeesAndChangesTheSamples) {
 
 }  // namespace
 }  // namespace vidmill
+
+namespace vidmill {
+namespace {
+
+TEST_F(EncoderEvents, PreviewBitmapsComeAtMostEveryTenthOfASecond) {
+  TEncoderHarness h;
+  std::vector<std::pair<double, TPreviewInfo>> previews;
+  h.encoder.SetPreviewBitmap(true);
+  h.encoder.OnPreviewBitmap = [&](TCustomEncoder*, const TPreviewInfo& info) {
+    EXPECT_EQ(info.Bitmap->Width(), 160);
+    EXPECT_EQ(info.Bitmap->Height(), 120);
+    previews.push_back({h.Seconds(), info});
+  };
+  const int task = h.AddTask(SmallClip(1.5), folder_.File("preview.mp4"), kPaced);
+  h.Run(1);
+  ASSERT_TRUE(h.TerminateOf(task).Finished) << h.TerminateOf(task).ExceptionMsg;
+  ASSERT_GE(previews.size(), 5u);
+  for (size_t i = 1; i < previews.size(); ++i) {
+    EXPECT_GE(previews[i].first - previews[i - 1].first, 0.09);
+    EXPECT_GT(previews[i].second.FrameNumber, previews[i - 1].second.FrameNumber);
+    EXPECT_GT(previews[i].second.PTS, previews[i - 1].second.PTS);
+  }
+}
+
+TEST_F(EncoderEvents, InputHookSeesEveryDecodedPictureInOrder) {
+  TEncoderHarness h;
+  std::vector<int> frames;
+  h.encoder.OnVideoInputHook = [&](TCustomEncoder*, THookInfo* info) {
+    frames.push_back(info->FrameNumber);
+    TBitmap* b = info->Bitmap;
+    for (int y = 0; y < b->Height(); ++y) std::fill(b->ScanLine(y), b->ScanLine(y) + b->Width() * 3, 0);  // black
+    if (info->FrameNumber == 5) info->StopHook = true;  // no more calls after this one
+  };
+  const std::string out = folder_.File("input_hook.mp4");
+  const int task = h.AddTask(SmallClip(0.4), out, std::string(kFast) + "\nVideoInputHook=1");
+  h.Run(1);
+  ASSERT_TRUE(h.TerminateOf(task).Finished) << h.TerminateOf(task).ExceptionMsg;
+  EXPECT_EQ(frames, (std::vector<int>{1, 2, 3, 4, 5}));
+  double y = 0, u = 0, v = 0;
+  ASSERT_TRUE(MeanYuv(out, 2, &y, &u, &v));
+  EXPECT_LT(y, 20);  // black
+  ASSERT_TRUE(MeanYuv(out, 8, &y, &u, &v));
+  EXPECT_GT(y, 40);  // the pattern again once the hook stopped
+}
+
+}  // namespace
+}  // namespace vidmill
