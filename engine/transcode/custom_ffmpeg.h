@@ -294,6 +294,7 @@ class TCustomFFmpeg {
   std::atomic<bool> finished_{false};
   std::atomic<bool> fatal_exception_{false};
   std::string fatal_message_;  // written by the thread that runs the task, before the terminate step
+  int64_t packets_written_ = 0;  // by the last run (the thread that runs the task)
   // Last member: destroyed first, so nothing of the task goes while its worker runs.
   TTaskThread thread_;
 };

@@ -77,15 +77,18 @@ void TCustomFFmpeg::Transcode() {
   loop.PreviewInterval = PreviewInterval;
   loop.Run();
   finished_ = loop.Finished();
+  packets_written_ = loop.PacketsWritten();
 }
 
 void TCustomFFmpeg::Run() {
   finished_ = false;
+  packets_written_ = 0;
   Guarded([this] { Transcode(); });
   // A finished or stopped run closed its outputs properly: they go into
-  // place (empty ones are removed). A failed run leaves nothing behind.
+  // place (empty ones are removed). A failed run leaves nothing behind, nor
+  // does a run stopped before it wrote anything (a header alone).
   Guarded([this] {
-    if (fatal_exception_.load()) {
+    if (fatal_exception_.load() || (!finished_.load() && packets_written_ == 0)) {
       DiscardOutputs();
     } else if (!CommitOutputs()) {
       throw FFmpegException(last_err_msg_);

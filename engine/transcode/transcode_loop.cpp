@@ -647,6 +647,7 @@ void TTranscodeLoop::WriteThroughFilters(TOutput* out, AVPacket* pkt, size_t fir
                                 ff::av_rescale_q(last + std::max<int64_t>(pkt->duration, 0), ost->st->time_base, kMicroseconds));
   const int ret = ff::av_interleaved_write_frame(out->file->out->ctx, pkt);
   if (ret < 0) throw FFmpegException(ErrorText("av_interleaved_write_frame()", ret));
+  ++packets_written_;
 }
 
 // ---- Join segments ----------------------------------------------------------------

@@ -80,6 +80,8 @@ class TTranscodeLoop {
   // After Run: no stop was requested.
   bool Finished() const { return finished_; }
   int64_t FramesDuplicated() const { return nb_frames_dup_; }
+  // Packets handed to the muxers.
+  int64_t PacketsWritten() const { return packets_written_; }
   int64_t FramesDropped() const { return nb_frames_drop_; }
 
  private:
@@ -146,6 +148,7 @@ class TTranscodeLoop {
   bool show_dup_or_drop_ = false;
   TQpHistogram qp_hist_;
   bool finished_ = false;
+  int64_t packets_written_ = 0;
   std::atomic<bool> io_armed_{true};               // the stop check abandons blocking I/O
   std::atomic<int64_t> drain_started_{0};          // when draining after a stop began
   uint8_t* subtitle_buf_ = nullptr;                // av_malloc'd, owned
