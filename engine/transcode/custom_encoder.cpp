@@ -30,6 +30,21 @@ int ParseIntOr(const std::string& value, int fallback) {
   return static_cast<int>(v);
 }
 
+// Input options from option lines: a "TimeStart" line (microseconds) sets
+// the start, every other line goes into ExtOptions.
+TInputOptions InputOptionsOfLines(const std::string& text) {
+  TInputOptions options;
+  InitInputOptions(&options);
+  for (const TOptionLine& line : SplitOptionLines(text)) {
+    if (StartsWithKey(line.key, "TimeStart")) {
+      options.TimeStart = ParseMicroseconds(line.value);
+    } else if (!line.key.empty() || !line.value.empty()) {
+      options.ExtOptions += line.key + "=" + line.value + "\n";
+    }
+  }
+  return options;
+}
+
 std::string StreamName(const void* stream, const std::string& private_data) {
   return FormatText("stream:%" PRIuPTR ":%s", reinterpret_cast<uintptr_t>(stream), private_data.c_str());
 }
@@ -132,15 +147,7 @@ int TCustomEncoder::AddTask(const std::string& AFileName, TInputOptions* AOption
 }
 
 int TCustomEncoder::AddTask(const std::string& AFileName, const std::string& AExtOptions) {
-  TInputOptions options;
-  InitInputOptions(&options);
-  for (const TOptionLine& line : SplitOptionLines(AExtOptions)) {
-    if (StartsWithKey(line.key, "TimeStart")) {
-      options.TimeStart = ParseMicroseconds(line.value);
-    } else if (!line.key.empty() || !line.value.empty()) {
-      options.ExtOptions += line.key + "=" + line.value + "\n";
-    }
-  }
+  TInputOptions options = InputOptionsOfLines(AExtOptions);
   return AddTask(AFileName, &options);
 }
 
@@ -148,20 +155,25 @@ int TCustomEncoder::AddTask(const void* AStream, const std::string& APrivateData
   return AddTask(StreamName(AStream, APrivateData), AOptions);
 }
 
-bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName, TInputOptions* AOptions) {
-  CheckWorking("AddInputFile");
+TFFmpeg* TCustomEncoder::TaskToAddTo(int index, bool input) {
   CheckLibraries();
-  if (!CheckTaskIndex(ATaskIndex)) return false;
-  TFFmpeg* task = tasks_.Items(ATaskIndex);
+  if (!CheckTaskIndex(index)) return nullptr;
+  TFFmpeg* task = tasks_.Items(index);
   last_err_msg_.clear();
-  if (task->nb_input_files() >= task->MaxFiles()) {
-    last_err_msg_ = FormatText("max input files %d reached", task->MaxFiles());
-    return false;
+  const int count = input ? task->nb_input_files() : task->nb_output_files();
+  if (count >= task->MaxFiles()) {
+    last_err_msg_ = FormatText(input ? "max input files %d reached" : "max output files %d reached", task->MaxFiles());
+    return nullptr;
   }
+  task->HaltOnInvalidOption = HaltOnInvalidOption;
+  task->ReadTimeout = ReadTimeout;
+  return task;
+}
+
+template <typename F>
+bool TCustomEncoder::AddFile(TFFmpeg* task, F add) {
   try {
-    task->HaltOnInvalidOption = HaltOnInvalidOption;
-    task->ReadTimeout = ReadTimeout;
-    if (task->AddInput(AFileName, AOptions)) return true;
+    if (add()) return true;
     last_err_msg_ = task->LastErrMsg();
   } catch (const std::exception& e) {
     last_err_msg_ = e.what();
@@ -170,39 +182,21 @@ bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName, 
   return false;
 }
 
+bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName, TInputOptions* AOptions) {
+  CheckWorking("AddInputFile");
+  TFFmpeg* task = TaskToAddTo(ATaskIndex, true);
+  return task && AddFile(task, [&] { return task->AddInput(AFileName, AOptions); });
+}
+
 bool TCustomEncoder::AddInputFile(int ATaskIndex, const std::string& AFileName, const std::string& AExtOptions) {
-  TInputOptions options;
-  InitInputOptions(&options);
-  for (const TOptionLine& line : SplitOptionLines(AExtOptions)) {
-    if (StartsWithKey(line.key, "TimeStart")) {
-      options.TimeStart = ParseMicroseconds(line.value);
-    } else if (!line.key.empty() || !line.value.empty()) {
-      options.ExtOptions += line.key + "=" + line.value + "\n";
-    }
-  }
+  TInputOptions options = InputOptionsOfLines(AExtOptions);
   return AddInputFile(ATaskIndex, AFileName, &options);
 }
 
 bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName, TOutputOptions* AOptions) {
   CheckWorking("SetOutputFile");
-  CheckLibraries();
-  if (!CheckTaskIndex(ATaskIndex)) return false;
-  TFFmpeg* task = tasks_.Items(ATaskIndex);
-  last_err_msg_.clear();
-  if (task->nb_output_files() >= task->MaxFiles()) {
-    last_err_msg_ = FormatText("max output files %d reached", task->MaxFiles());
-    return false;
-  }
-  try {
-    task->HaltOnInvalidOption = HaltOnInvalidOption;
-    task->ReadTimeout = ReadTimeout;
-    if (task->SetOutput(AFileName, AOptions)) return true;
-    last_err_msg_ = task->LastErrMsg();
-  } catch (const std::exception& e) {
-    last_err_msg_ = e.what();
-    TFFLogger::Process().Log(this, llError, last_err_msg_);
-  }
-  return false;
+  TFFmpeg* task = TaskToAddTo(ATaskIndex, false);
+  return task && AddFile(task, [&] { return task->SetOutput(AFileName, AOptions); });
 }
 
 bool TCustomEncoder::SetOutputFile(int ATaskIndex, const std::string& AFileName, const std::string& AExtOptions) {

@@ -193,6 +193,9 @@ class TCustomEncoder : public TFFBaseComponent {
   void CheckWorking(const char* what) const;
   void CheckLibraries() const;
   bool CheckTaskIndex(int index);
+  TFFmpeg* TaskToAddTo(int index, bool input);
+  template <typename F>
+  bool AddFile(TFFmpeg* task, F add);
   void PrepareTask(TFFmpeg* task);
   void RouteRunEvents(TFFmpeg* task);
   void DoAudioHook(TCustomFFmpeg* task, int64_t pts, uint8_t* samples, int size, int rate, int channels,

@@ -27,17 +27,6 @@ namespace {
 
 constexpr AVRational kMicroseconds{1, 1000000};
 
-const char* TypeName(AVMediaType t) {
-  switch (t) {
-    case AVMEDIA_TYPE_VIDEO: return "Video";
-    case AVMEDIA_TYPE_AUDIO: return "Audio";
-    case AVMEDIA_TYPE_DATA: return "Data";
-    case AVMEDIA_TYPE_SUBTITLE: return "Subtitle";
-    case AVMEDIA_TYPE_ATTACHMENT: return "Attachment";
-    default: return "Unknown";
-  }
-}
-
 int64_t NowUs() { return ff::av_gettime_relative(); }
 
 // The write position of an output (what the library's inline avio_tell does).
@@ -294,7 +283,7 @@ void TTranscodeLoop::HandlePacket(AVPacket* pkt, int file_index) {
   if (ProcessPacket(ist_index, pkt) < 0) {
     const std::string msg =
         FormatText("Error while decoding stream #%d.%d (%s)", ist.file_index, ist.index,
-                   TypeName(ist.st->codecpar->codec_type));
+                   StreamTypeName(ist.st->codecpar->codec_type).c_str());
     if (opt_.exit_on_error) throw FFmpegException(msg);
     if (opt_.verbose >= 0) task_.Log(llVerbose, msg);
   }
@@ -722,9 +711,9 @@ int64_t TTranscodeLoop::ReopenEncoder(TOutput* out, TOutput* previous) {
   const std::string failure = FormatText(
       "Error while opening codec for output stream #%d.%d (%s) - maybe incorrect parameters such as bit_rate, rate, "
       "width or height",
-      0, ost->index, TypeName(old->codec_type));
+      0, ost->index, StreamTypeName(old->codec_type).c_str());
   if (!codec) throw FFmpegException(FormatText("Unsupported codec for output stream #%d.%d (%s)", 0, ost->index,
-                                               TypeName(old->codec_type)));
+                                               StreamTypeName(old->codec_type).c_str()));
   TCodecContextPtr fresh = CloneEncoderSettings(settings, codec);
   if (!fresh) throw FFmpegException(failure);
   AVCodecContext* enc = fresh.get();

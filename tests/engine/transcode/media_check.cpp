@@ -76,6 +76,13 @@ bool DecodeAll(const std::string& path, std::string* error, const std::function<
   return true;
 }
 
+int FirstVideoStream(const AVFormatContext* ctx) {
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 // The largest magnitude of the frame's samples, full scale 1.0.
 double PeakOf(const AVFrame* f) {
   const auto fmt = static_cast<AVSampleFormat>(f->format);
@@ -169,11 +176,7 @@ std::unique_ptr<AVFrame, FrameFree> Picture(const std::string& path, int n, int 
   int count = 0;
   DecodeAll(
       path, &error,
-      [&](AVFormatContext* ctx) {
-        for (unsigned i = 0; i < ctx->nb_streams && video < 0; ++i) {
-          if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) video = static_cast<int>(i);
-        }
-      },
+      [&](AVFormatContext* ctx) { video = FirstVideoStream(ctx); },
       [&](int s, AVStream*, AVFrame* f) {
         if (s != video || count++ != n) return;
         const int w = width ? width : f->width;
@@ -213,11 +216,7 @@ std::unique_ptr<AVFrame, TFrameRelease> DecodedPicture(const std::string& path, 
   int count = 0;
   DecodeAll(
       path, &error,
-      [&](AVFormatContext* ctx) {
-        for (unsigned i = 0; i < ctx->nb_streams && video < 0; ++i) {
-          if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) video = static_cast<int>(i);
-        }
-      },
+      [&](AVFormatContext* ctx) { video = FirstVideoStream(ctx); },
       [&](int s, AVStream*, AVFrame* f) {
         if (s == video && count++ == n) result.reset(ff::av_frame_clone(f));
       },
