@@ -265,3 +265,24 @@ TEST_F(ConvertTest, TwoPassesShareTheStatisticsFileTheyAreGiven) {
 
 }  // namespace
 }  // namespace vidmill
+
+namespace vidmill {
+namespace {
+
+TEST_F(ConvertTest, FrameAndSizeLimitsEndTheOutputEarly) {
+  const std::string source = MediaPath(Clip::Mp4H264Aac);
+  const TMediaFacts frames = ConvertOne(source, folder_.File("frames.mkv"), "vcodec=libx264\nan=1\nvframes=10");
+  ASSERT_TRUE(frames.ok);
+  EXPECT_EQ(frames.First(AVMEDIA_TYPE_VIDEO)->frames, 10);
+  // An encoder without delay, so the file grows while the input is read.
+  const std::string sized = folder_.File("sized.avi");
+  const TMediaFacts size =
+      ConvertOne(source, sized, "vcodec=mpeg4\nb=2000k\nacodec=libmp3lame\nab=128k\nfs=100000");
+  ASSERT_TRUE(size.ok);
+  // The limit is checked between packets: the file ends soon after it, well short of the whole clip.
+  EXPECT_LT(std::filesystem::file_size(sized), 200000u);
+  EXPECT_LT(size.First(AVMEDIA_TYPE_VIDEO)->Duration(), 1.5);
+}
+
+}  // namespace
+}  // namespace vidmill
