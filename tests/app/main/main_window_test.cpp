@@ -22,6 +22,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 
 #include "core/bitmap.h"
 #include "main/app_settings.h"
@@ -404,12 +405,16 @@ TEST_F(MainWindow, AMissingOutputFolderFallsBackToOurFolderInTheHome) {
 }
 
 TEST_F(MainWindow, PreviewPlaysTheSelectedEntryAndTakesNumberedSnapshots) {
-  TScriptedConverter* encoder = nullptr;
-  auto w = WindowWithClips(&encoder, 1);
+  ClipSpec six_seconds;  // long enough to be stopped by the user, not by its end
+  six_seconds.name = "h264_aac_6s.mp4";
+  six_seconds.seconds = 6.0;
+  six_seconds.codec_args = {"-c:v", "libx264", "-c:a", "aac"};
+  auto w = MakeWindow(std::make_unique<TScriptedConverter>());
+  w->AddFiles({QString::fromStdString(MakeClip(six_seconds))});
   w->show();
   QTemporaryDir shots;
   w->SetSnapshotFolder(shots.path());
-  QFile(QDir(shots.path()).filePath("h264_aac_1.jpg")).open(QIODevice::WriteOnly);  // from an earlier session
+  QFile(QDir(shots.path()).filePath("h264_aac_6s_1.jpg")).open(QIODevice::WriteOnly);  // from an earlier session
 
   w->Play();
   ASSERT_TRUE(reports_.isEmpty()) << reports_.value(0).first.toStdString();
@@ -419,15 +424,15 @@ TEST_F(MainWindow, PreviewPlaysTheSelectedEntryAndTakesNumberedSnapshots) {
   EXPECT_EQ(w->cboAudio->count(), 1);
 
   w->TakeSnapshot();
-  const QImage jpeg(QDir(shots.path()).filePath("h264_aac_2.jpg"));
+  const QImage jpeg(QDir(shots.path()).filePath("h264_aac_6s_2.jpg"));
   EXPECT_EQ(jpeg.size(), QSize(320, 240));
   w->SetSnapshotFormat(sfBMP);
   w->TakeSnapshot();
-  const QImage bmp(QDir(shots.path()).filePath("h264_aac_1.bmp"));
+  const QImage bmp(QDir(shots.path()).filePath("h264_aac_6s_1.bmp"));
   EXPECT_EQ(bmp.size(), QSize(320, 240));
   w->SetSnapshotFormat(sfJPEG);
   w->TakeSnapshot();
-  EXPECT_TRUE(QFileInfo::exists(QDir(shots.path()).filePath("h264_aac_3.jpg")));
+  EXPECT_TRUE(QFileInfo::exists(QDir(shots.path()).filePath("h264_aac_6s_3.jpg")));
   EXPECT_TRUE(messages_->errors.isEmpty());
 
   w->SetSnapshotFolder(QString());
@@ -435,7 +440,7 @@ TEST_F(MainWindow, PreviewPlaysTheSelectedEntryAndTakesNumberedSnapshots) {
   EXPECT_EQ(messages_->errors, QStringList{"|Cannot take snapshot.\r\nMake sure Snapshot Folder is available."});
 
   w->StopPreview();
-  EXPECT_EQ(w->lblPlayTime->text(), "00:00:02 / 00:00:02");
+  EXPECT_EQ(w->lblPlayTime->text(), "00:00:06 / 00:00:06");
   EXPECT_EQ(w->VideoTrackBar->value(), 0);
 }
 
@@ -455,4 +460,20 @@ TEST_F(MainWindow, StreamListsShowTheFilesStreamsAndSwitchThePreview) {
   emit w->cboAudio->activated(other);
   EXPECT_TRUE(SpinUntil([&] { return w->FFPlayer().AudioStreamIndex() == wanted; }));
   w->StopPreview();
+}
+
+TEST_F(MainWindow, APreviewPlayedToItsEndStopsByItself) {
+  ClipSpec short_clip;
+  short_clip.name = "h264_aac_1s.mp4";
+  short_clip.seconds = 1.0;
+  short_clip.codec_args = {"-c:v", "libx264", "-c:a", "aac"};
+  auto w = MakeWindow(std::make_unique<TScriptedConverter>());
+  w->AddFiles({QString::fromStdString(MakeClip(short_clip))});
+  w->show();
+  w->Play();
+  ASSERT_TRUE(SpinUntil([&] { return w->LastPlayState() == psPlay; }));
+  ASSERT_TRUE(SpinUntil([&] { return w->LastPlayState() == psStop; }));
+  EXPECT_FALSE(w->FFPlayer().Playing());
+  EXPECT_EQ(w->lblPlayTime->text(), "00:00:01 / 00:00:01");
+  EXPECT_FALSE(w->btnPlay->isChecked());
 }
