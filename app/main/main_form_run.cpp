@@ -164,8 +164,12 @@ void TMainForm::ShutDownAfterRun() {
     return;
   }
   QString error;
-  if (!power_off_ || !power_off_->PowerOff(&error))
-    messenger_->Error(this, QStringLiteral("PowerOff() Failed"), QStringLiteral("Exit Error\n") + error);
+  try {
+    if (!power_off_ || !power_off_->PowerOff(&error))
+      messenger_->Error(this, QStringLiteral("PowerOff() Failed"), QStringLiteral("Exit Error\n") + error);
+  } catch (const std::exception&) {
+    ErrorReport(QString::fromLatin1(clm::kShutMsg), QString::fromLatin1(clm::kShut));
+  }
 }
 
 }  // namespace vidmill
