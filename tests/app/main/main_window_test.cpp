@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QDragEnterEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -476,4 +478,20 @@ TEST_F(MainWindow, APreviewPlayedToItsEndStopsByItself) {
   EXPECT_FALSE(w->FFPlayer().Playing());
   EXPECT_EQ(w->lblPlayTime->text(), "00:00:01 / 00:00:01");
   EXPECT_FALSE(w->btnPlay->isChecked());
+}
+
+TEST_F(MainWindow, FilesDroppedOntoTheWindowAreAdded) {
+  auto w = MakeWindow(std::make_unique<TScriptedConverter>());
+  w->show();
+  QMimeData data;
+  data.setUrls({QUrl::fromLocalFile(QString::fromStdString(MediaPath(Clip::Mp4H264Aac))),
+                QUrl::fromLocalFile(home_.path()),  // a folder is not a media file
+                QUrl(QStringLiteral("https://example.invalid/clip.mp4"))});
+  QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.get(), &enter);
+  EXPECT_TRUE(enter.isAccepted());
+  QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(w.get(), &drop);
+  ASSERT_EQ(w->List().Count(), 1);
+  EXPECT_EQ(w->List().Entries()[0].SourceTitleExt, "h264_aac.mp4");
 }
