@@ -143,8 +143,10 @@ void TMainForm::CancelRun() {
   outcome_.SetCancelled();
   conv_form_->SetButtonsEnabled(false);
   conv_form_->lblConvertingTitle->SetFullText(QStringLiteral("Cancelling..."));
-  converter_->Stop(true);
+  // Stopping delivers the run's last events, which end the run and log its
+  // outcome: the cancel line goes first so the outcome stays the last line.
   LogEvent(QStringLiteral("Conversion cancelled by user."));
+  converter_->Stop(true);
 }
 
 void TMainForm::PauseRun(bool pause) {
