@@ -94,11 +94,14 @@ struct TTaskResult {
 }  // namespace
 
 std::string ConvertUsage() {
-  return "convert INPUT... --output PATH [-o KEY=VALUE]... [--join] [-j N] [--loglevel LEVEL]\n"
+  return "convert INPUT... --output PATH [--profile \"CATEGORY/FORMAT\"] [-o KEY=VALUE]... [--join] [-j N]\n"
+         "        [--loglevel LEVEL]\n"
          "      converts each input (or, with --join, all inputs into one file); PATH is a\n"
-         "      folder, or a file name for one input or a join; -o sets one engine option\n"
-         "      (e.g. -o vcodec=libx264 -o s=640x360 -o b=1000k -o ss=2 -o t=3); -j N runs\n"
-         "      N files at once";
+         "      folder, or a file name for one input or a join; --profile converts to a\n"
+         "      format of the program's catalogue (e.g. --profile \"Portable Players/MPEG-4 MP4\n"
+         "      320x240\") into the folder PATH, without -o; -o sets one engine option (e.g.\n"
+         "      -o vcodec=libx264 -o s=640x360 -o b=1000k -o ss=2 -o t=3); -j N runs N files\n"
+         "      at once";
 }
 
 bool ParseConvertArgs(const std::vector<std::string>& args, TConvertArgs* out, std::string* error) {

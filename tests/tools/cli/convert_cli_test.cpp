@@ -127,6 +127,7 @@ TEST_F(ConvertCli, WrongCommandLinesGiveUsage) {
     const TRun run = Cli(args);
     EXPECT_EQ(run.status, 2) << args;
     EXPECT_NE(run.err.find("Usage: vidmill-cli convert"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("--profile \"CATEGORY/FORMAT\""), std::string::npos) << run.err;
   }
 }
 
