@@ -1,5 +1,7 @@
 // Target presets: settings of VCD, SVCD, DVD and DV outputs for a norm.
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "core/entry_points.h"
 #include "core/ff_log.h"
@@ -19,6 +21,41 @@ TNorm NormOfRate(int64_t milli_fps) {
 }
 
 int64_t MilliFps(int64_t num, int64_t den) { return std::llround(num * 1000.0 / den); }
+
+// What an MPEG disc target sets besides its norm's size, rate and GOP.
+struct TMpegTarget {
+  const char* name;
+  const char* video_codec;
+  const char* audio_codec;
+  const char* pal_size;
+  const char* ntsc_size;
+  std::vector<std::pair<const char*, const char*>> generic_options;
+  int audio_sample_rate;
+  bool stereo_always;  // otherwise only mono becomes stereo
+  float mux_preload;   // 0: left as it is
+  const char* aspect;  // assumed when none is given
+};
+
+const TMpegTarget& MpegTargetNamed(const std::string& name) {
+  static const TMpegTarget kTargets[] = {
+      {"vcd", "mpeg1video", "mp2", "352x288", "352x240",
+       {{"b", "1150000"}, {"maxrate", "1150000"}, {"minrate", "1150000"}, {"bufsize", "327680"},
+        {"ab", "224000"}, {"packetsize", "2324"}, {"muxrate", "1411200"}},
+       44100, true, 0.44f, "4:3"},
+      // The scan offset reservation is a private option of the MPEG-2 encoder now.
+      {"svcd", "mpeg2video", "mp2", "480x576", "480x480",
+       {{"b", "2040000"}, {"maxrate", "2516000"}, {"minrate", "0"}, {"bufsize", "1835008"},
+        {"scan_offset", "1"}, {"ab", "224000"}, {"packetsize", "2324"}},
+       44100, false, 0, "4:3"},
+      {"dvd", "mpeg2video", "ac3", "720x576", "720x480",
+       {{"b", "6000000"}, {"maxrate", "9000000"}, {"minrate", "0"}, {"bufsize", "1835008"},
+        {"packetsize", "2048"}, {"muxrate", "10080000"}, {"ab", "448000"}},
+       48000, false, 0, "16:9"},
+  };
+  for (const TMpegTarget& t : kTargets)
+    if (name == t.name) return t;
+  throw FFmpegException("Unknown target type");
+}
 
 }  // namespace
 
@@ -69,71 +106,29 @@ void TCustomFFmpeg::ApplyTarget(const std::string& type, const std::string& norm
   const int norm = DetectNorm(norm_text, fallback);
   const char* rates[] = {"25", "30000/1001", "24000/1001"};
   const bool pal = norm == kPAL;
-  auto set_aspect = [this](const char* aspect) {
-    if (opt_.frame_aspect_ratio != 0) return;
-    Logf(llInfo, "Assuming %s for aspect ratio", aspect);
-    SetExtOption("aspect", aspect);
-  };
-  if (type == "vcd") {
-    SetCodecName(AVMEDIA_TYPE_VIDEO, "mpeg1video");
-    SetCodecName(AVMEDIA_TYPE_AUDIO, "mp2");
-    opt_.forced_format = "vcd";
-    SetExtOption("s", pal ? "352x288" : "352x240");
-    SetExtOption("r", rates[norm]);
-    SetGenericOption("g", pal ? "15" : "18");
-    SetGenericOption("b", "1150000");
-    SetGenericOption("maxrate", "1150000");
-    SetGenericOption("minrate", "1150000");
-    SetGenericOption("bufsize", "327680");
-    SetGenericOption("ab", "224000");
-    opt_.audio_sample_rate = 44100;
-    opt_.audio_channels = 2;
-    SetGenericOption("packetsize", "2324");
-    SetGenericOption("muxrate", "1411200");
-    opt_.mux_preload = 0.44f;
-    set_aspect("4:3");
-  } else if (type == "svcd") {
-    SetCodecName(AVMEDIA_TYPE_VIDEO, "mpeg2video");
-    SetCodecName(AVMEDIA_TYPE_AUDIO, "mp2");
-    opt_.forced_format = "svcd";
-    SetExtOption("s", pal ? "480x576" : "480x480");
-    SetExtOption("r", rates[norm]);
-    SetGenericOption("g", pal ? "15" : "18");
-    SetGenericOption("b", "2040000");
-    SetGenericOption("maxrate", "2516000");
-    SetGenericOption("minrate", "0");
-    SetGenericOption("bufsize", "1835008");
-    // The scan offset reservation is a private option of the MPEG-2 encoder now.
-    SetGenericOption("scan_offset", "1");
-    SetGenericOption("ab", "224000");
-    opt_.audio_sample_rate = 44100;
-    SetGenericOption("packetsize", "2324");
-    if (opt_.audio_channels == 1) opt_.audio_channels = 2;
-    set_aspect("4:3");
-  } else if (type == "dvd") {
-    SetCodecName(AVMEDIA_TYPE_VIDEO, "mpeg2video");
-    SetCodecName(AVMEDIA_TYPE_AUDIO, "ac3");
-    opt_.forced_format = "dvd";
-    SetExtOption("s", pal ? "720x576" : "720x480");
-    SetExtOption("r", rates[norm]);
-    SetGenericOption("g", pal ? "15" : "18");
-    SetGenericOption("b", "6000000");
-    SetGenericOption("maxrate", "9000000");
-    SetGenericOption("minrate", "0");
-    SetGenericOption("bufsize", "1835008");
-    SetGenericOption("packetsize", "2048");
-    SetGenericOption("muxrate", "10080000");
-    SetGenericOption("ab", "448000");
-    opt_.audio_sample_rate = 48000;
-    if (opt_.audio_channels == 1) opt_.audio_channels = 2;
-    set_aspect("16:9");
-  } else {
+  if (type == "dv" || type == "dv50") {
     opt_.forced_format = "dv";
     SetExtOption("s", pal ? "720x576" : "720x480");
     SetExtOption("pix_fmt", type == "dv50" ? "yuv422p" : pal ? "yuv420p" : "yuv411p");
     SetExtOption("r", rates[norm]);
     opt_.audio_sample_rate = 48000;
     opt_.audio_channels = 2;
+    return;
+  }
+  const TMpegTarget& target = MpegTargetNamed(type);
+  SetCodecName(AVMEDIA_TYPE_VIDEO, target.video_codec);
+  SetCodecName(AVMEDIA_TYPE_AUDIO, target.audio_codec);
+  opt_.forced_format = type;
+  SetExtOption("s", pal ? target.pal_size : target.ntsc_size);
+  SetExtOption("r", rates[norm]);
+  SetGenericOption("g", pal ? "15" : "18");
+  for (const auto& [key, value] : target.generic_options) SetGenericOption(key, value);
+  opt_.audio_sample_rate = target.audio_sample_rate;
+  if (target.stereo_always || opt_.audio_channels == 1) opt_.audio_channels = 2;
+  if (target.mux_preload > 0) opt_.mux_preload = target.mux_preload;
+  if (opt_.frame_aspect_ratio == 0) {
+    Logf(llInfo, "Assuming %s for aspect ratio", target.aspect);
+    SetExtOption("aspect", target.aspect);
   }
 }
 

@@ -284,19 +284,24 @@ struct TargetCase {
   const char* format;
   int sample_rate;
   int64_t audio_bitrate;
+  int64_t video_bitrate;
+  float mux_preload;
 };
 
 TEST_F(OptionTable, TargetPresetsSetFormatSizeRateAndCodecs) {
   const TargetCase cases[] = {
-      {"pal-dvd", 720, 576, {25, 1}, "mpeg2video", "ac3", "dvd", 48000, 448000},
-      {"ntsc-dvd", 720, 480, {30000, 1001}, "mpeg2video", "ac3", "dvd", 48000, 448000},
-      {"pal-vcd", 352, 288, {25, 1}, "mpeg1video", "mp2", "vcd", 44100, 224000},
-      {"film-svcd", 480, 480, {24000, 1001}, "mpeg2video", "mp2", "svcd", 44100, 224000},
-      {"vcd", 352, 240, {30000, 1001}, "mpeg1video", "mp2", "vcd", 44100, 224000},  // nothing to detect: NTSC
+      {"pal-dvd", 720, 576, {25, 1}, "mpeg2video", "ac3", "dvd", 48000, 448000, 6000000, 0.5f},
+      {"ntsc-dvd", 720, 480, {30000, 1001}, "mpeg2video", "ac3", "dvd", 48000, 448000, 6000000, 0.5f},
+      {"pal-vcd", 352, 288, {25, 1}, "mpeg1video", "mp2", "vcd", 44100, 224000, 1150000, 0.44f},
+      {"film-svcd", 480, 480, {24000, 1001}, "mpeg2video", "mp2", "svcd", 44100, 224000, 2040000, 0.5f},
+      // nothing to detect: NTSC
+      {"vcd", 352, 240, {30000, 1001}, "mpeg1video", "mp2", "vcd", 44100, 224000, 1150000, 0.44f},
   };
   for (const TargetCase& c : cases) {
     TCustomFFmpeg t(20);
     ASSERT_NO_THROW(t.SetExtOption("target", c.value)) << c.value;
+    EXPECT_EQ(t.OptionStore().CodecInt(AVMEDIA_TYPE_VIDEO, "b", -1), c.video_bitrate) << c.value;
+    EXPECT_FLOAT_EQ(t.OptionState().mux_preload, c.mux_preload) << c.value;
     const TOptionState& o = t.OptionState();
     EXPECT_EQ(o.frame_width, c.width) << c.value;
     EXPECT_EQ(o.frame_height, c.height) << c.value;
