@@ -169,30 +169,20 @@ namespace {
 // given size (0: its own); null when there is none.
 std::unique_ptr<AVFrame, FrameFree> Picture(const std::string& path, int n, int width, int height,
                                             AVPixelFormat format) {
-  std::unique_ptr<AVFrame, FrameFree> result;
-  std::unique_ptr<AVFormatContext, FormatClose> keep;
-  std::string error;
-  int video = -1;
-  int count = 0;
-  DecodeAll(
-      path, &error,
-      [&](AVFormatContext* ctx) { video = FirstVideoStream(ctx); },
-      [&](int s, AVStream*, AVFrame* f) {
-        if (s != video || count++ != n) return;
-        const int w = width ? width : f->width;
-        const int h = height ? height : f->height;
-        SwsContext* sws = ff::sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), w, h, format,
-                                             SWS_BICUBIC, nullptr, nullptr, nullptr);
-        if (!sws) return;
-        result.reset(ff::av_frame_alloc());
-        result->format = format;
-        result->width = w;
-        result->height = h;
-        ff::av_frame_get_buffer(result.get(), 0);
-        ff::sws_scale(sws, f->data, f->linesize, 0, f->height, result->data, result->linesize);
-        ff::sws_freeContext(sws);
-      },
-      &keep);
+  const std::unique_ptr<AVFrame, TFrameRelease> f = DecodedPicture(path, n);
+  if (!f) return nullptr;
+  const int w = width ? width : f->width;
+  const int h = height ? height : f->height;
+  SwsContext* sws = ff::sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), w, h, format,
+                                       SWS_BICUBIC, nullptr, nullptr, nullptr);
+  if (!sws) return nullptr;
+  std::unique_ptr<AVFrame, FrameFree> result(ff::av_frame_alloc());
+  result->format = format;
+  result->width = w;
+  result->height = h;
+  ff::av_frame_get_buffer(result.get(), 0);
+  ff::sws_scale(sws, f->data, f->linesize, 0, f->height, result->data, result->linesize);
+  ff::sws_freeContext(sws);
   return result;
 }
 
