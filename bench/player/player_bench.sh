@@ -4,7 +4,9 @@
 # threads.
 #   bash bench/player/player_bench.sh [BUILD_DIR] [SECONDS]
 # Figures come from player_bench itself (pictures, CPU time from getrusage)
-# and from /usr/bin/time -v (peak memory).
+# and from /usr/bin/time (peak memory). Debian's ffplay plays the same clip
+# with the same drivers last, for comparison: its dropped pictures are the
+# "fd" count of its last status line.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 build=${1:-build}
@@ -26,3 +28,14 @@ for framedrop in 0 1; do
       "$bench" "$clip" "$framedrop" "$threads"
   done
 done
+if command -v ffplay >/dev/null; then
+  echo "== Debian's ffplay (frame dropping on, its default)"
+  log=$(mktemp)
+  SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy /usr/bin/time -f "time %U %S %M" \
+    ffplay -autoexit -loglevel info "$clip" 2>"$log" || true
+  tr '\r' '\n' <"$log" | awk -v seconds="$seconds" '
+    / fd=/ { for (i = 1; i < NF; i++) if ($i == "fd=") dropped = $(i + 1); else if ($i ~ /^fd=/) dropped = substr($i, 4) }
+    /^time / { cpu = $2 + $3; kib = $4 }
+    END { printf "video %d s, cpu %.2f s, cpu per video second %.3f, dropped %d\npeak memory %d KiB\n", seconds, cpu, cpu / seconds, dropped, kib }'
+  rm -f "$log"
+fi
