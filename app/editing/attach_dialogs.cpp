@@ -1,6 +1,7 @@
 #include "editing/attach_dialogs.h"
 
 #include <QLabel>
+#include <QSlider>
 
 #include "dialogs/file_info_dialog.h"
 #include "dialogs/profile_chooser.h"
@@ -55,9 +56,10 @@ void AttachDialogs(TMainForm& window) {
     e->TrimmedLength = v.TrimmedLength;
     list.EntryChanged(entry);
   };
-  dialogs.CropEntry = [&list, crop](int entry) {
+  dialogs.CropEntry = [&window, &list, crop](int entry) {
     TVideoFile* e = list.MutableEntry(entry);
     if (!e) return;
+    crop->AudioVolume = window.VolumeTrackBar->value();
     TCropValues v{e->CropLeft, e->CropTop, e->CropRight, e->CropBottom,
                   e->AspectRatio, e->Brightness, e->Contrast, e->Saturation};
     if (!crop->Edit(e->Source, v)) return;

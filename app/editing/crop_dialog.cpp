@@ -263,6 +263,8 @@ void TCropDialog::Begin(const QString& source, const TCropValues& values) {
     sink_.LogEvent(player1_.LastErrMsg());
     return;
   }
+  player1_.SetSound(true, LibraryPath);
+  if (AudioVolume >= 0 && AudioVolume <= 128) player1_.SetAudioVolume(AudioVolume);
   if (!player1_.Open(source, true)) {
     sink_.ErrorReport(player1_.LastErrMsg(), QString::fromLatin1(clm::kFFPlayer1Open));
     sink_.LogEvent(player1_.LastErrMsg());

@@ -1,8 +1,8 @@
 // TCropDialog ("Edit"): the picture area of one source that the conversion
 // keeps, the output aspect ratio, and brightness, contrast and saturation.
 //
-// "Original Preview" shows the source with a white selection of eight
-// handles; "Output Preview" shows only the selection, at the chosen aspect
+// "Original Preview" plays the source, with its sound, under a white
+// selection of eight handles; "Output Preview" (silent) shows only the selection, at the chosen aspect
 // ratio, with the adjustments applied live: its player's filters read the
 // track bars' values through live-value handles, so a moved track bar
 // changes the picture without rebuilding the filters. Apply or OK write the
@@ -45,6 +45,9 @@ class TCropDialog : public QDialog {
   ~TCropDialog() override;
 
   QString LibraryPath;  // where the media libraries load from when needed ("": the system's)
+  // Volume of the source preview's sound (the main window's volume), taken
+  // at every opening when 0..128; the output preview stays silent.
+  int AudioVolume = 128;
 
   // Shows the dialog modally for a source; on OK (or Apply before Cancel)
   // writes the values and returns true.

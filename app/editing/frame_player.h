@@ -1,11 +1,15 @@
 // TFramePlayer: the editing dialogs' own picture player, built on the
-// engine's frame decoder. It shows a source picture by picture (no sound),
-// seeks, pauses and steps, and passes every picture through a filter chain
-// (the live picture adjustments of the crop dialog) before showing it.
+// engine's frame decoder. It shows a source picture by picture, seeks,
+// pauses and steps, and passes every picture through a filter chain (the
+// live picture adjustments of the crop dialog) before showing it.
 //
-// Unlike the preview player it needs no window system handle and no SDL,
-// so the dialogs also work (and are tested) headless. Positions and states
-// come as Qt signals on the main thread.
+// Pictures need no window system handle and no SDL, so the dialogs also work
+// (and are tested) headless. With sound switched on, the engine's player
+// plays the source's sound beside it (no picture, no window: see
+// sound_companion.h) and the pictures follow the time being heard, dropping
+// late ones; without sound (none asked for, no audio stream, SDL or the
+// sound device unavailable) a timer at the frame rate moves them on.
+// Positions and states come as Qt signals on the main thread.
 //
 // Thread rules: main thread only (decoding runs on the main thread's timer;
 // edited sources are short pictures and the decoder is fast).
@@ -22,6 +26,8 @@ namespace vidmill {
 
 class TFrameDecoder;
 class TFilterChain;
+class TFFPlayer;
+class TSoundCompanion;
 
 // The states the dialogs follow, as the preview player names them.
 enum class TFrameState { Play, Pause, Stop, End };
@@ -52,6 +58,14 @@ class TFramePlayer : public QObject {
   void SetVideoFilters(const std::string& chain);
   // Runs the filters again over the picture on screen (live values changed).
   void Refresh();
+  // Plays the source's sound too, from the next Open on, with SDL loaded
+  // from sdl_path ("" or a folder without it: the system's).
+  void SetSound(bool on, const QString& sdl_path = QString());
+  void SetAudioVolume(int volume);  // 0 silent .. 128 unchanged; live
+  // The open source's sound plays and its time moves the pictures.
+  bool SoundActive() const;
+  // The engine's player of the sound, for its options before Open.
+  TFFPlayer& SoundPlayer();
 
   TFrameState State() const { return state_; }
   bool IsOpen() const;
@@ -71,6 +85,11 @@ class TFramePlayer : public QObject {
 
  private:
   void Tick();
+  void TickWithSound();
+  bool ShowPicturesUntil(int64_t heard);
+  void FollowHeardPosition(int64_t heard);
+  void StartSound(bool paused);
+  void DropSound();
   int TickMs() const;
   bool ShowDecoded();
   void SetState(TFrameState s);
@@ -84,6 +103,13 @@ class TFramePlayer : public QObject {
   QTimer timer_;
   TFrameState state_ = TFrameState::Stop;
   bool has_video_ = false;  // a source without pictures only moves its position
+  bool held_shown_ = false;  // the decoder's picture is the one on screen
+  bool pictures_done_ = false;  // the last picture has been shown (the sound may go on)
+  unsigned seek_count_ = 0;  // tells a tick that a handler sought meanwhile
+  std::unique_ptr<TSoundCompanion> sound_;
+  bool sound_wanted_ = false;
+  QString sdl_path_;
+  int volume_ = 128;
   int64_t duration_ = -1;
   int64_t current_pts_ = -1;
   int frame_w_ = 0;

@@ -205,6 +205,7 @@ void TTrimDialog::OpenSource() {
     sink_.LogEvent(player_.LastErrMsg());
     return;
   }
+  player_.SetSound(true, LibraryPath);  // the user trims on what they hear
   if (!player_.Open(source_, false)) {
     sink_.ErrorReport(QStringLiteral("Error open file: ") + player_.LastErrMsg(),
                       QString::fromLatin1(clm::kFFPlayer2Open));

@@ -1,10 +1,10 @@
 // TTrimDialog ("Trim"): chooses the part of one source that is converted.
 //
-// The dialog plays the source with a player of its own, shows a position
-// track with two draggable trim handles joined by a line, two time edits,
-// pictures of the frames at the start and end marks, and buttons to set the
-// marks from the playing position, to play the whole file or only the
-// trimmed part, and to reset. OK writes TimeStart, TimeEnd and
+// The dialog plays the source, with its sound, in a player of its own (the
+// user trims on what they hear), shows a position track with two draggable
+// trim handles joined by a line, two time edits, pictures of the frames at
+// the start and end marks, and buttons to set the marks from the playing
+// position, to play the whole file or only the trimmed part, and to reset. OK writes TimeStart, TimeEnd and
 // TrimmedLength back; it is refused while the start is not before the end.
 //
 // Times are 64-bit microseconds, typed times are limited to the source's

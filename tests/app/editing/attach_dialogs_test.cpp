@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QTest>
 #include <QTimer>
 
@@ -14,6 +15,7 @@
 #include "editing/crop_dialog.h"
 #include "editing/trim_dialog.h"
 #include "main/conversion_list.h"
+#include "player/player.h"
 #include "test_media.h"
 #include "window_fixture.h"
 
@@ -67,7 +69,13 @@ TEST_F(AttachedDialogs, TrimButtonEditsTheSelectedEntry) {
 }
 
 TEST_F(AttachedDialogs, EditButtonWritesTheCropAndAdjustments) {
-  WhenShown<TCropDialog>([](TCropDialog& d) {
+  window->VolumeTrackBar->setValue(50);
+  int source_volume = -1;
+  bool source_sound = false, output_sound = true;
+  WhenShown<TCropDialog>([&](TCropDialog& d) {
+    source_volume = d.SourcePlayer().SoundPlayer().AudioVolume();
+    source_sound = d.SourcePlayer().SoundActive();
+    output_sound = d.OutputPlayer().SoundActive();
     d.Pause();
     d.TypeCrop(20, 10, 200, 160);
     d.ChooseAspect(2);
@@ -82,6 +90,9 @@ TEST_F(AttachedDialogs, EditButtonWritesTheCropAndAdjustments) {
   EXPECT_EQ(Entry().CropBottom, 70);
   EXPECT_EQ(Entry().AspectRatio, 2);
   EXPECT_EQ(Entry().Brightness, 50);
+  EXPECT_EQ(source_volume, 50) << "the source preview sounds at the main window's volume";
+  EXPECT_TRUE(source_sound);
+  EXPECT_FALSE(output_sound);
 }
 
 TEST_F(AttachedDialogs, ProfileFieldOpensTheChooserAndAChoiceReachesTheEntry) {
