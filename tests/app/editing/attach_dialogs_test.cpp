@@ -24,22 +24,9 @@ using vidmill::testing::Clip;
 using vidmill::testing::MediaPath;
 using vidmill::testing::TScriptedConverter;
 using vidmill::testing::TWindowFixture;
+using vidmill::testing::WhenShown;
 
 namespace {
-
-// Runs `act` on the modal dialog of type D once it is shown.
-template <class D>
-void WhenShown(std::function<void(D&)> act) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [poll, act] {
-    if (auto* d = qobject_cast<D*>(QApplication::activeModalWidget())) {
-      poll->stop();
-      poll->deleteLater();
-      act(*d);
-    }
-  });
-  poll->start(20);
-}
 
 class AttachedDialogs : public TWindowFixture {
  protected:

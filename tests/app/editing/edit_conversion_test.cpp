@@ -31,20 +31,6 @@ using namespace vidmill::testing;
 
 namespace {
 
-// Runs `act` on the modal dialog of type D once it is shown.
-template <class D>
-void WhenShown(std::function<void(D&)> act) {
-  auto* poll = new QTimer;
-  QObject::connect(poll, &QTimer::timeout, [poll, act] {
-    if (auto* d = qobject_cast<D*>(QApplication::activeModalWidget())) {
-      poll->stop();
-      poll->deleteLater();
-      act(*d);
-    }
-  });
-  poll->start(20);
-}
-
 // Luma figures of every picture of a file.
 struct TLuma {
   int pictures = 0;

@@ -6,12 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 #include <QVector>
 #include <functional>
@@ -38,6 +40,20 @@ inline bool SpinUntil(const std::function<bool()>& done, int timeout_ms = 20000)
     QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   }
   return true;
+}
+
+// Runs `act` on the modal dialog of type D once it is shown.
+template <class D>
+inline void WhenShown(std::function<void(D&)> act) {
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    if (auto* d = qobject_cast<D*>(QApplication::activeModalWidget())) {
+      poll->stop();
+      poll->deleteLater();
+      act(*d);
+    }
+  });
+  poll->start(20);
 }
 
 struct TMessages : TMessenger {
