@@ -113,8 +113,8 @@ int TPlayback::QueuePicture(AVFrame* frame, double pts, int64_t pos) {
     if (pictq_size_ >= kPictureQueueSize && !refresh_) {
       skip_frames_ = std::max(0.95f, skip_frames_ * 0.95f);
     }
-    pictq_cond_.wait(lock, [this] { return pictq_size_ < kPictureQueueSize || videoq_.Aborted(); });
-    if (videoq_.Aborted()) return -1;
+    pictq_cond_.wait(lock, [this] { return pictq_size_ < kPictureQueueSize || VideoAborted(); });
+    if (VideoAborted()) return -1;
     slot = pictq_windex_;
   }
   // The write slot is outside the queued range: no other thread reads it.

@@ -27,18 +27,46 @@ TPlayback::~TPlayback() {
 }
 
 void TPlayback::Close() {
+  // A second caller (the destructor after the play thread) waits here until
+  // the first has joined every thread, instead of freeing what they use.
+  std::lock_guard close_lock(close_mu_);
   if (closed_) return;
-  closed_ = true;
   abort_request_ = true;
+  AbortQueues();
   if (read_tid_.joinable()) read_tid_.join();
   if (refresh_tid_.joinable()) refresh_tid_.join();
+  // The read thread joins the decoders as it closes their streams; these are
+  // left only if it never got there.
+  if (video_tid_.joinable()) video_tid_.join();
+  if (subtitle_tid_.joinable()) subtitle_tid_.join();
   if (rdft_) ff::av_tx_uninit(reinterpret_cast<AVTXContext**>(&rdft_));
   DestroyDisplay();
   for (auto& vp : pictq_) vp.frame.reset();
   for (auto& sp : subpq_) sp.Free();
-  std::lock_guard lock(shown_mu_);
-  shown_.reset();
-  displayed_.reset();
+  {
+    std::lock_guard lock(shown_mu_);
+    shown_.reset();
+    displayed_.reset();
+  }
+  closed_ = true;
+}
+
+// Ends every wait of the decoders at once, whatever the read thread is
+// doing: the packet queues return -1, and the picture and subtitle queues'
+// waiters see the abort flag, which is read under the queue's own mutex, so
+// none of them can miss the wake-up between checking and sleeping.
+void TPlayback::AbortQueues() {
+  videoq_.Abort();
+  audioq_.Abort();
+  subtitleq_.Abort();
+  {
+    std::lock_guard lock(pictq_mu_);
+  }
+  pictq_cond_.notify_all();
+  {
+    std::lock_guard lock(subpq_mu_);
+  }
+  subpq_cond_.notify_all();
 }
 
 void TPlayback::SetShowAudio(int v) {

@@ -136,6 +136,12 @@ class TPlayback {
   TPlayStats Stats();
 
  private:
+  // --- playback.cpp ---
+  void AbortQueues();
+  // A decoder stops waiting: its packet queue or the whole playback is aborted.
+  bool VideoAborted() const { return videoq_.Aborted() || abort_request_.load(); }
+  bool SubtitleAborted() const { return subtitleq_.Aborted() || abort_request_.load(); }
+
   // --- read_thread.cpp ---
   void ReadThread();
   int OpenInput();
@@ -359,7 +365,8 @@ class TPlayback {
   TPlayStats stats_;  // guarded by stats_mu_
   double last_late_time_ = -1;  // play thread: when a picture was last shown late
 
-  bool closed_ = false;  // Close ran (closing thread only)
+  std::mutex close_mu_;   // held through Close: a second Close waits for the first
+  bool closed_ = false;   // guarded by close_mu_: every thread has been joined
 
   static int SDLCALL EventWatch(void* userdata, SDL_Event* event);
 };

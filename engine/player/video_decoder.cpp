@@ -22,7 +22,7 @@ void TSubtitleEntry::Free() {
 void TPlayback::VideoThread() {
   FramePtr frame = NewFrame();
   while (frame) {
-    if (paused_ && !videoq_.Aborted() && !seek_paused_ && !open_paused_) {
+    if (paused_ && !VideoAborted() && !seek_paused_ && !open_paused_) {
       SleepMs(10);
       continue;
     }
@@ -42,7 +42,7 @@ void TPlayback::HandleVideoFlush() {
   {
     std::unique_lock lock(pictq_mu_);
     for (auto& p : pictq_) p.target_time = 0;
-    pictq_cond_.wait(lock, [this] { return pictq_size_ == 0 || videoq_.Aborted(); });
+    pictq_cond_.wait(lock, [this] { return pictq_size_ == 0 || VideoAborted(); });
     frame_last_pts_valid_ = false;
     frame_last_delay_ = 0;
     frame_timer_ = NowSeconds();
@@ -209,7 +209,7 @@ int TPlayback::OutputPicture(AVFrame* frame, double pts, int64_t pos) {
 void TPlayback::SubtitleThread() {
   PacketPtr pkt = NewPacket();
   for (;;) {
-    if (paused_ && !subtitleq_.Aborted() && !seek_paused_ && !open_paused_) {
+    if (paused_ && !SubtitleAborted() && !seek_paused_ && !open_paused_) {
       SleepMs(10);
       continue;
     }
@@ -224,9 +224,9 @@ void TPlayback::SubtitleThread() {
     {
       std::unique_lock lock(subpq_mu_);
       subpq_cond_.wait(lock, [this] {
-        return subpq_size_ < kSubtitleQueueSize || subtitleq_.Aborted();
+        return subpq_size_ < kSubtitleQueueSize || SubtitleAborted();
       });
-      if (subtitleq_.Aborted()) return;
+      if (SubtitleAborted()) return;
       slot = subpq_windex_;
     }
     TSubtitleEntry& entry = subpq_[slot];
