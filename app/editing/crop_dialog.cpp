@@ -258,6 +258,9 @@ void TCropDialog::Begin(const QString& source, const TCropValues& values) {
   applied_ = false;
   frame_w_ = frame_h_ = 0;
   selection_ = QRect();
+  // Shown before opening: a source that fails to open must not keep the
+  // previous entry's adjustments, which Apply would then write here.
+  ShowEntryAdjustments();
   if (!TFramePlayer::AVLibLoaded() && !player1_.LoadAVLib(LibraryPath)) {
     sink_.ErrorReport(player1_.LastErrMsg(), QString::fromLatin1(clm::kFFPlayer1LoadAVLib));
     sink_.LogEvent(player1_.LastErrMsg());
@@ -290,6 +293,14 @@ void TCropDialog::OnFirstOpen() {
   updating_ = true;
   for (QSpinBox* s : {left_, width_}) s->setMaximum(frame_w_);
   for (QSpinBox* s : {top_, height_}) s->setMaximum(frame_h_);
+  updating_ = false;
+  selection_ = SelectionOf(values_, frame_w_, frame_h_);
+  AdjustmentChanged();
+  SelectionChanged(true);
+}
+
+void TCropDialog::ShowEntryAdjustments() {
+  updating_ = true;
   const auto set_adjust = [](QCheckBox* box, QSlider* bar, int v) {
     v = ClampAdjustment(v);
     box->setChecked(v != 0);
@@ -300,9 +311,6 @@ void TCropDialog::OnFirstOpen() {
   set_adjust(saturation_box_, saturation_bar_, values_.Saturation);
   aspect_->setCurrentIndex(std::clamp(values_.AspectRatio, 0, 3));
   updating_ = false;
-  selection_ = SelectionOf(values_, frame_w_, frame_h_);
-  AdjustmentChanged();
-  SelectionChanged(true);
 }
 
 QRect TCropDialog::EditedRect() const { return QRect(left_->value(), top_->value(), width_->value(), height_->value()); }

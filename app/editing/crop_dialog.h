@@ -90,6 +90,7 @@ class TCropDialog : public QDialog {
 
  private:
   void OnFirstOpen();
+  void ShowEntryAdjustments();  // the entry's adjustments and aspect in the controls
   void SelectionChanged(bool rewrite_edits);
   void AdjustmentChanged();
   QRect OutputBox() const;

@@ -185,6 +185,29 @@ TEST_F(CropDialog, SourceThatDoesNotOpenIsReported) {
   EXPECT_EQ(dialog.Values().CropLeft, 0);
 }
 
+// A source that fails to open after another entry was edited: what OK
+// writes is the failing entry's own values, not the previous entry's.
+TEST_F(CropDialog, SourceThatDoesNotOpenKeepsNoEarlierEntrysValues) {
+  TCropValues first;
+  first.AspectRatio = 3;
+  first.Brightness = 40;
+  first.Contrast = -30;
+  first.Saturation = 20;
+  Open(first);
+  dialog.Apply();
+  ASSERT_EQ(dialog.Values(), first);
+
+  TCropValues second;
+  second.CropLeft = 8;
+  second.CropRight = 8;
+  second.AspectRatio = 1;
+  second.Contrast = 10;
+  dialog.Begin(QString::fromStdString(MediaPath(Clip::RandomBytes)), second);
+  ASSERT_EQ(sink.reports.size(), 1);
+  dialog.Apply();
+  EXPECT_EQ(dialog.Values(), second);
+}
+
 }  // namespace
 
 namespace {
