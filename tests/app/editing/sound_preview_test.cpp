@@ -193,11 +193,20 @@ class HeardSound : public ::testing::Test {
     for (int16_t v : s) peak = std::max(peak, std::abs(static_cast<int>(v)));
     return peak;
   }
-  // Zero crossings per second of the first channel of stereo samples.
+  // The frequency of the first channel of stereo samples, from the median
+  // time between upward zero crossings: silence the device was given
+  // meanwhile (before the start, after the stop, or when the machine was
+  // too busy to decode in time) does not count.
   static double Tone(const std::vector<int16_t>& s, int rate) {
-    int crossings = 0;
-    for (size_t i = 2; i + 1 < s.size(); i += 2) crossings += (s[i - 2] < 0) != (s[i] < 0);
-    return crossings / 2.0 / (static_cast<double>(s.size() / 2) / rate);
+    std::vector<size_t> ups;
+    for (size_t i = 2; i < s.size(); i += 2) {
+      if (s[i - 2] < 0 && s[i] >= 0) ups.push_back(i / 2);
+    }
+    if (ups.size() < 3) return 0;
+    std::vector<size_t> periods;
+    for (size_t i = 1; i < ups.size(); ++i) periods.push_back(ups[i] - ups[i - 1]);
+    std::nth_element(periods.begin(), periods.begin() + periods.size() / 2, periods.end());
+    return static_cast<double>(rate) / static_cast<double>(periods[periods.size() / 2]);
   }
   // The samples after the first sound, a little way in (past the coder's start).
   static std::vector<int16_t> Sounding(const std::vector<int16_t>& all) {
