@@ -63,7 +63,11 @@ TEST_F(PlayerTest, OpenPausedShowsTheFirstPictureThenPauses) {
   EXPECT_LT(shown, 0.1);
   EXPECT_TRUE(player_.Paused());
   player_.Stop(true);
-  EXPECT_EQ(events_.States(), (std::vector<TPlayState>{psPlay, psPause, psStop}));
+  // psPause follows psPlay at once; when the event thread has not taken
+  // psPlay yet, the newer state replaces it (only the latest state waits).
+  std::vector<TPlayState> states = events_.States();
+  if (!states.empty() && states.front() == psPlay) states.erase(states.begin());
+  EXPECT_EQ(states, (std::vector<TPlayState>{psPause, psStop}));
 }
 
 TEST_F(PlayerTest, PauseHoldsThePositionAndStepShowsExactlyOnePicture) {
