@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSlider>
 #include <QVBoxLayout>
 
@@ -220,13 +221,18 @@ void TTrimDialog::OpenSource() {
 void TTrimDialog::OnFileOpened(int64_t duration) { duration_ = duration > 0 ? duration : 0; }
 
 void TTrimDialog::OnPosition(int64_t pts) {
+  if (in_position_report_) return;  // the loop's seek reports its landing from inside this handler
+  in_position_report_ = true;
+  const auto done = qScopeGuard([this] { in_position_report_ = false; });
   if (pts >= 0 && duration_ > 0 && !track_dragging_) {
     const QSignalBlocker block(track_);
     track_->setValue(static_cast<int>(pts * 1000 / duration_));
   }
   if (pts > 0) current_pos_ = pts;
   play_time_->setText(TrimTimeText(current_pos_) + QStringLiteral(" / ") + TrimTimeText(duration_));
-  if (play_trimmed_ && current_pos_ >= trim_end_) player_.Seek(trim_start_);
+  // Without an end after the start (a source without a duration) there is
+  // nothing to loop inside.
+  if (play_trimmed_ && trim_end_ > trim_start_ && current_pos_ >= trim_end_) player_.Seek(trim_start_);
 }
 
 void TTrimDialog::ShowPicture() {

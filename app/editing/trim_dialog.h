@@ -110,6 +110,7 @@ class TTrimDialog : public QDialog {
   int64_t current_pos_ = 0;
   bool play_trimmed_ = false;
   bool track_dragging_ = false;
+  bool in_position_report_ = false;  // reports that arrive while one is handled are ignored
   TFrameState last_state_ = TFrameState::Stop;
   QImage start_picture_;
   QImage end_picture_;

@@ -165,6 +165,28 @@ TEST_F(TrimDialog, PlayTrimmedLoopsInsideTheTrim) {
   EXPECT_FALSE(dialog.PlayTrimmedMode());
 }
 
+// A stream without a stated duration: there is no trim end to loop at, so
+// "Play trimmed video" plays on instead of going back to the start for ever.
+TEST_F(TrimDialog, PlayTrimmedWithoutADurationPlaysOn) {
+  // Matroska written to a pipe has timed pictures but no duration.
+  const std::string path = vidmill::testing::MediaDir() + "/piped_no_duration.mkv";
+  ASSERT_EQ(vidmill::testing::RunCommand("ffmpeg -loglevel error -y -f lavfi -i testsrc2=s=320x240:r=25:d=2 "
+                                         "-c:v libx264 -f matroska - > '" + path + "'"),
+            0);
+  dialog.Begin(QString::fromStdString(path), {0, -1, -1});
+  ASSERT_TRUE(sink.reports.isEmpty());
+  ASSERT_EQ(dialog.Duration(), 0);
+  dialog.Player().Pause();
+  const int64_t before = dialog.Player().CurrentPTS();
+  dialog.PlayTrimmed();
+  int64_t highest = before;
+  for (int i = 0; i < 60 && highest < before + 200000; ++i) {
+    QTest::qWait(25);
+    highest = std::max(highest, dialog.Player().CurrentPTS());
+  }
+  EXPECT_GE(highest, before + 200000);
+}
+
 }  // namespace
 
 #include "editing/thumbnail.h"
