@@ -123,10 +123,21 @@ class TFramePool {
 // One of the engine's own filters, run on each frame in process.
 class TOwnStage : public TQueueStage {
  public:
-  explicit TOwnStage(std::unique_ptr<TOwnFilter> filter) : filter_(std::move(filter)) {}
+  TOwnStage(std::unique_ptr<TOwnFilter> filter, AVPixelFormat pix_fmt)
+      : filter_(std::move(filter)), pix_fmt_(pix_fmt) {}
 
  protected:
   int Deliver(FramePtr frame, AVFrame* out) override {
+    // The filter was set up for one layout of planes (the chroma size of the
+    // hue filter); a picture of another format would be read past its planes.
+    if (frame->format != pix_fmt_) {
+      if (ff::av_log) {
+        ff::av_log(nullptr, AV_LOG_ERROR,
+                   "Picture format %s differs from the format %s the filter chain was built for\n",
+                   PixFmtName(frame->format), PixFmtName(pix_fmt_));
+      }
+      return AVERROR(EINVAL);
+    }
     if (!filter_->BeginFrame()) {
       ff::av_frame_move_ref(out, frame.get());
       return 0;
@@ -147,7 +158,13 @@ class TOwnStage : public TQueueStage {
   }
 
  private:
+  static const char* PixFmtName(int format) {
+    const char* name = ff::av_get_pix_fmt_name(static_cast<AVPixelFormat>(format));
+    return name ? name : "none";
+  }
+
   std::unique_ptr<TOwnFilter> filter_;
+  AVPixelFormat pix_fmt_;
   TFramePool pool_;
 };
 
@@ -351,7 +368,7 @@ bool TChain::Build(const std::string& chain, const TVideoFormat& in, AVPixelForm
       *error = "Cannot initialize the filter \"" + item + "\": " + why;
       return false;
     }
-    AddStage(std::make_unique<TOwnStage>(std::move(filter)));
+    AddStage(std::make_unique<TOwnStage>(std::move(filter), output_.pix_fmt));
   }
   if (out_pix_fmt != AV_PIX_FMT_NONE && (!pending_run_.empty() || output_.pix_fmt != out_pix_fmt)) {
     append_library(std::string("format=pix_fmts=") + ff::av_get_pix_fmt_name(out_pix_fmt));

@@ -140,5 +140,27 @@ TEST_F(FilterChainTest, SendingAfterTheEndIsRefused) {
   EXPECT_EQ(chain->SendFrame(in.get()), AVERROR_EOF);
 }
 
+TEST_F(FilterChainTest, PicturesOfAnotherFormatThanBuiltForAreRefused) {
+  // Built for 4:4:4, given a 4:2:0 picture (quarter-size chroma planes): the
+  // hue filter must refuse it rather than work past the end of its planes.
+  FramePtr built_for = SolidYuv(64, 48, AV_PIX_FMT_YUV444P, 100, 90, 170);
+  FramePtr other = SolidYuv(64, 48, AV_PIX_FMT_YUV420P, 100, 90, 170);
+  for (const char* text : {"nativehue=10:20", "nativeeq=10:-5,nativehue=10:20"}) {
+    SCOPED_TRACE(text);
+    std::string error;
+    auto chain = TFilterChain::Create(text, FormatOf(built_for.get()), AV_PIX_FMT_NONE, &error);
+    ASSERT_TRUE(chain) << error;
+    FramePtr out(ff::av_frame_alloc());
+    int err = chain->SendFrame(other.get());
+    if (err >= 0) err = chain->ReceiveFrame(out.get());
+    EXPECT_EQ(err, AVERROR(EINVAL));
+    ff::av_frame_unref(out.get());
+    // The chain goes on with pictures of its own format.
+    auto good = RunAll(*chain, {built_for.get()});
+    ASSERT_EQ(good.size(), 1u);
+    EXPECT_EQ(good[0]->format, AV_PIX_FMT_YUV444P);
+  }
+}
+
 }  // namespace
 }  // namespace vidmill
