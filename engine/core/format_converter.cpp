@@ -165,9 +165,12 @@ bool TFormatConverter::RGBToPicture(TPicture& picture, AVPixelFormat pix_fmt, in
                                     int width) {
   assert(has_ref_ && "no RGB picture to convert");
   if (!has_ref_) return false;
-  if (rgb_ref_.data[0] == rgb_picture_.data[0]) ExtendRightEdge(width, height);
-  from_rgb_ = CachedScaler(from_rgb_, width, height, av_pix_fmt_, pix_fmt);
-  if (!from_rgb_) {
+  // The RGB picture holds dib_.width x dib_.height pixels; a larger size
+  // would make the scaler read past its rows.
+  const bool fits = width <= dib_.width && height <= dib_.height;
+  if (fits && rgb_ref_.data[0] == rgb_picture_.data[0]) ExtendRightEdge(width, height);
+  from_rgb_ = fits ? CachedScaler(from_rgb_, width, height, av_pix_fmt_, pix_fmt) : from_rgb_;
+  if (!fits || !from_rgb_) {
     last_err_msg_ = "Cannot initialize the fromRGB conversion context";
     return false;
   }

@@ -72,8 +72,9 @@ class TFormatConverter {
   void RGBToBitmap();
   void BitmapToRGB();
   // Converts RGBPictureRef() into `picture` (format `pix_fmt`, width x
-  // height). False with LastErrMsg "Cannot initialize the fromRGB
-  // conversion context" when the scaler refuses.
+  // height, at most the size of the RGB picture). False with LastErrMsg
+  // "Cannot initialize the fromRGB conversion context" when the scaler
+  // refuses or the size is larger than the RGB picture.
   bool RGBToPicture(TPicture& picture, AVPixelFormat pix_fmt, int height, int width);
 
  private:

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "core/engine_error.h"
 #include "picture_helpers.h"
@@ -184,6 +185,15 @@ TEST_F(FormatConverterTest, ScalerRefusalsAreReported) {
   TPicture out = PictureOf(*in);
   EXPECT_FALSE(conv.RGBToPicture(out, AV_PIX_FMT_NONE, 16, 16));
   EXPECT_EQ(conv.LastErrMsg(), "Cannot initialize the fromRGB conversion context");
+
+  // A picture larger than the RGB one is refused, not read past its rows.
+  FramePtr big = Scene(64, 64);
+  TPicture big_out = PictureOf(*big);
+  for (const auto& [w, h] : {std::pair{64, 64}, std::pair{16, 64}, std::pair{64, 16}}) {
+    EXPECT_FALSE(conv.RGBToPicture(big_out, AV_PIX_FMT_YUV420P, h, w)) << w << "x" << h;
+    EXPECT_EQ(conv.LastErrMsg(), "Cannot initialize the fromRGB conversion context");
+  }
+  EXPECT_TRUE(conv.RGBToPicture(out, AV_PIX_FMT_YUV420P, 16, 16));
 }
 
 }  // namespace
