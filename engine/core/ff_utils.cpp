@@ -135,6 +135,9 @@ std::string SizeText(int64_t bytes) {
 
 std::string TimeText(int64_t us) {
   if (us == AV_NOPTS_VALUE) return "N/A";
+  // A time before zero (a stream starting early) keeps its sign in front
+  // rather than inside every field.
+  if (us < 0) return "-" + TimeText(-us);
   const long long hours = us / 3600000000LL;
   const long long minutes = us % 3600000000LL / 60000000LL;
   const long long seconds = us % 60000000LL / 1000000LL;

@@ -26,7 +26,7 @@ std::string FormatText(const char* format, ...) __attribute__((format(printf, 1,
 // 1024, else "%d Byte" (so -1 gives "-1 Byte").
 std::string SizeText(int64_t bytes);
 // "%.2d:%.2d:%.2d.%.3d" (hours not wrapped) of a count of microseconds;
-// "N/A" for AV_NOPTS_VALUE.
+// "N/A" for AV_NOPTS_VALUE; a negative count has one "-" in front.
 std::string TimeText(int64_t microseconds);
 // Seconds since 1970-01-01 00:00 UTC, moved to local time by the standard
 // time-zone bias (no daylight-saving part) and written with a date format of
