@@ -48,8 +48,9 @@ TFormatConverter::~TFormatConverter() {
   if (ff::av_free) ff::av_free(rgb_buffer_);
 }
 
+// Compared by format, not by bits: 15 and 16 both read back as 16, and
+// writing 16 to a 15-bit converter must still select the 16-bit format.
 void TFormatConverter::SetBitsPixel(int bits) {
-  if (bits == bits_pixel_) return;
   TBMPPixelFormat format;
   if (!FormatOfBits(bits, &format)) {
     throw EEngineError("Invalid BitsPixel " + std::to_string(bits));

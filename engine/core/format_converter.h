@@ -41,8 +41,8 @@ class TFormatConverter {
   TFormatConverter& operator=(const TFormatConverter&) = delete;
 
   // 8, 15, 16, 24 or 32 select the bitmap format (15 reads back as 16);
-  // any other value throws EEngineError "Invalid BitsPixel %d". Writing the
-  // current value does nothing.
+  // any other value throws EEngineError "Invalid BitsPixel %d". Selecting
+  // the current format does nothing (16 after 15 selects the 16-bit one).
   int BitsPixel() const { return bits_pixel_; }
   void SetBitsPixel(int bits);
   // Any change resets the state: no RGB picture is referred to any more.

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 #include <utility>
 
 #include "core/engine_error.h"
@@ -146,6 +147,15 @@ TEST_F(FormatConverterTest, BitsPixelSelectsTheBitmapFormat) {
     EXPECT_EQ(conv.BMPPixFmt(), c.format);
     EXPECT_EQ(conv.AVPixFmt(), c.av);
     EXPECT_EQ(conv.Bitmap().PixelFormat(), c.format);
+  }
+  // 15 and 16 both read back as 16; each write still selects its own format.
+  for (const auto& [first, then, format] :
+       {std::tuple{15, 16, pf16bit}, std::tuple{16, 15, pf15bit}, std::tuple{15, 15, pf15bit}}) {
+    TFormatConverter conv;
+    conv.SetBitsPixel(first);
+    conv.SetBitsPixel(then);
+    EXPECT_EQ(conv.BMPPixFmt(), format) << first << " then " << then;
+    EXPECT_EQ(conv.BitsPixel(), 16);
   }
   TFormatConverter conv;
   for (int bad : {0, 12, 31, -24}) {
