@@ -1,5 +1,7 @@
 // vidmill-cli info: the probe's information text of each file.
 #include <cstdio>
+#include <exception>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,7 +61,14 @@ int RunInfo(const std::vector<std::string>& args) {
     std::fprintf(stderr, "Usage: vidmill-cli %s\n", InfoUsage().c_str());
     return kExitUsage;
   }
-  auto logger = StderrLogger(level);
+  std::unique_ptr<TFFLogger> logger;
+  try {
+    logger = StderrLogger(level);
+  } catch (const std::exception&) {
+    std::fprintf(stderr, "vidmill-cli info: unknown log level \"%s\"\nUsage: vidmill-cli %s\n",
+                 level.c_str(), InfoUsage().c_str());
+    return kExitUsage;
+  }
   TFFDecoder decoder;
   if (!decoder.LoadAVLib(ProgramFolder() + "LibAV")) {
     std::fprintf(stderr, "vidmill-cli info: %s\n", decoder.LastErrMsg().c_str());

@@ -22,3 +22,10 @@ list(LENGTH lines n)
 if(NOT n EQUAL 2 OR NOT err MATCHES "missing.mp4: No such file or directory" OR NOT err MATCHES "junk.avi: Invalid data found when processing input")
   message(FATAL_ERROR "unexpected errors:\n${err}")
 endif()
+
+# A log level that is neither a name nor a number is a usage error, said so.
+execute_process(COMMAND ${CLI} info --loglevel loud ${clip}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(status EQUAL 0 OR NOT err MATCHES "^vidmill-cli info: unknown log level \"loud\"\nUsage: vidmill-cli info ")
+  message(FATAL_ERROR "a bad log level gave status ${status} and:\n${err}")
+endif()
