@@ -300,6 +300,10 @@ void TCustomEncoder::Start(int AThreadCount) {
   thread_mode_ = AThreadCount > 0;
   working_ = true;
   paused_ = false;
+  if (pending_tasks_ == 0) {
+    AllTasksTerminated();  // nothing to run: the run ends at once, so waiting for its end cannot hang
+    return;
+  }
   if (thread_mode_) {
     // Under the terminate lock: a task that ends meanwhile waits for this
     // loop before it starts the next one, so no index is taken twice.

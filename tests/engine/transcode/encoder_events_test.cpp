@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <set>
+#include <thread>
 
 #include "core/engine_error.h"
 #include "encoder_harness.h"
@@ -112,6 +113,28 @@ TEST_F(EncoderEvents, StartWithoutThreadsRunsEverythingInsideTheCall) {
   EXPECT_EQ(t[2].TaskIndex, -1);
   EXPECT_TRUE(fs::exists(folder_.File("a.mp4")));
   EXPECT_TRUE(fs::exists(folder_.File("b.mp4")));
+}
+
+// With no task at all (every file refused when added) the run still ends,
+// so a caller that waits for the end of the run is not kept waiting forever.
+TEST_F(EncoderEvents, StartOnAnEmptyListEndsTheRunAtOnce) {
+  for (int threads : {0, 1, 2}) {
+    SCOPED_TRACE("threads " + std::to_string(threads));
+    TEncoderHarness h;
+    h.encoder.Start(threads);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!h.encoder.Terminated() && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(h.encoder.Terminated());
+    h.encoder.WaitForEnd();
+    const std::vector<TTerminateInfo> t = h.Terminates();
+    ASSERT_EQ(t.size(), 1u);
+    EXPECT_EQ(t[0].TaskIndex, -1);
+    EXPECT_TRUE(t[0].Finished);
+    EXPECT_FALSE(t[0].Exception);
+    h.encoder.ClearTasks();
+    EXPECT_FALSE(h.encoder.Working());
+  }
 }
 
 TEST_F(EncoderEvents, StopMidRunEndsPromptlyWithAClosedPartialOutput) {

@@ -141,6 +141,18 @@ TEST_F(ConvertCli, EachFailingFileIsReportedAndTheStatusSaysSo) {
   EXPECT_TRUE(DecodeFacts(Out(fs::path(MediaPath(Clip::WavPcm)).stem().string() + ".mp3")).ok);
 }
 
+TEST_F(ConvertCli, OnlyFailingFilesEndTheCommandWithItsStatus) {
+  // A hang would be stopped by the time-out (status 124 or 137), not pass.
+  const std::string missing = (dir_ / "missing.mp4").string();
+  for (const char* threads : {"", " -j 2"}) {
+    const TRun run = Cli(Quote(missing) + " --output " + Quote((dir_ / "out").string()) + threads, "timeout -s KILL 120");
+    EXPECT_EQ(run.status, 1) << threads;
+    EXPECT_NE(run.err.find("missing.mp4: No such file or directory"), std::string::npos) << run.err;
+    EXPECT_NE(run.out.find("0 of 1 files converted (1 failed)"), std::string::npos) << run.out;
+    EXPECT_EQ(FilesInOut(), 0u);
+  }
+}
+
 TEST_F(ConvertCli, JoinsInputsWithParallelTasksAllowed) {
   const std::string a = MediaPath(Clip::Mp4H264Aac);
   const TRun run = Cli(Quote(a) + " " + Quote(a) + " --join -j 2 --output " + Quote((dir_ / "out").string()) +
