@@ -211,6 +211,7 @@ void TTrimDialog::OpenSource() {
     sink_.ErrorReport(QStringLiteral("Error open file: ") + player_.LastErrMsg(),
                       QString::fromLatin1(clm::kFFPlayer2Open));
     sink_.LogEvent(player_.LastErrMsg());
+    stills_->CloseFile();  // no pictures of an earlier source at the marks
     return;
   }
   if (!stills_->FileHandle() || QString::fromStdString(stills_->FileName()) != source_) {

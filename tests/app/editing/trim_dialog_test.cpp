@@ -141,6 +141,8 @@ TEST_F(TrimDialog, SourceThatDoesNotOpenIsReportedAndLeavesNoHandles) {
   EXPECT_EQ(sink.reports[0].second, "CLM_FFPlayer2Open");
   EXPECT_EQ(dialog.Duration(), 0);  // not the earlier file's
   EXPECT_FALSE(dialog.HandlesShown());
+  EXPECT_TRUE(dialog.StartPicture().isNull());  // nor its pictures at the marks
+  EXPECT_TRUE(dialog.EndPicture().isNull());
   // The values can still be typed and stored.
   ASSERT_TRUE(dialog.TypeEnd("00:00:05"));
   EXPECT_EQ(dialog.TrimEnd(), 5000000);
