@@ -10,8 +10,11 @@ QString DurationText(int64_t microseconds) {
                            static_cast<long long>((t / 60) % 60), static_cast<long long>(t % 60));
 }
 
+// The locale's decimal separator, but no grouping: "1234.56 MB", never "1,234.56 MB".
 QString SizeText(double megabytes) {
-  return QLocale().toString(megabytes, 'f', 2) + QStringLiteral(" MB");
+  QLocale locale;
+  locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+  return locale.toString(megabytes, 'f', 2) + QStringLiteral(" MB");
 }
 
 }  // namespace vidmill

@@ -2,8 +2,11 @@
 // titles, output names, snapshot names, progress figures and outcomes.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -25,6 +28,21 @@ TEST(ListTexts, DurationsAreHoursMinutesSecondsUnwrapped) {
       {100LL * 3600 * 1000000, "100:00:00"},
   };
   for (const auto& [us, text] : cases) EXPECT_EQ(DurationText(us).toStdString(), text) << us;
+}
+
+TEST(ListTexts, SizesHaveTwoDecimalsInTheLocaleWithoutGrouping) {
+  const QLocale saved;
+  const std::tuple<QLocale::Language, QLocale::Territory, double, const char*> cases[] = {
+      {QLocale::English, QLocale::UnitedStates, 7.2, "7.20 MB"},
+      {QLocale::English, QLocale::UnitedStates, 12345.678, "12345.68 MB"},
+      {QLocale::German, QLocale::Germany, 12345.678, "12345,68 MB"},
+      {QLocale::C, QLocale::AnyTerritory, 0.0, "0.00 MB"},
+  };
+  for (const auto& [language, territory, mb, text] : cases) {
+    QLocale::setDefault(QLocale(language, territory));
+    EXPECT_EQ(SizeText(mb).toStdString(), text) << mb;
+  }
+  QLocale::setDefault(saved);
 }
 
 TEST(SizeEstimate, MegabytesFromBitRatesAndTrimmedLength) {
