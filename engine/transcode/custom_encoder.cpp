@@ -163,6 +163,7 @@ TFFmpeg* TCustomEncoder::TaskToAddTo(int index, bool input) {
   const int count = input ? task->nb_input_files() : task->nb_output_files();
   if (count >= task->MaxFiles()) {
     last_err_msg_ = FormatText(input ? "max input files %d reached" : "max output files %d reached", task->MaxFiles());
+    TFFLogger::Process().Log(this, llError, last_err_msg_);
     return nullptr;
   }
   task->HaltOnInvalidOption = HaltOnInvalidOption;

@@ -15,6 +15,7 @@
 
 #include "core/entry_points.h"
 #include "probe/ff_decode.h"
+#include "transcode/custom_encoder.h"
 #include "transcode/ffmpeg_exception.h"
 #include "transcode/ffmpeg_task.h"
 #include "transcode_test_util.h"
@@ -367,6 +368,27 @@ TEST_F(OpenAndSetup, JoinedOutputMustBeTheOnlyOutput) {
   EXPECT_EQ(task.LastErrMsg(), "A joined output must be the only output file of its task.");
   task.CleanUp();
   EXPECT_TRUE(dir.Entries().empty());
+}
+
+TEST_F(OpenAndSetup, TaskCapacityLimitsInputsAndOutputsWithLoggedTexts) {
+  TLogCapture log;
+  TFFEncoder encoder;
+  encoder.SetCustomMaxFiles(1);
+  const std::string clip = SizedClip(176, 144, 0.5);
+  const int task = encoder.AddTask(clip, static_cast<TInputOptions*>(nullptr));
+  ASSERT_EQ(task, 0) << encoder.LastErrMsg();
+  EXPECT_FALSE(encoder.AddInputFile(task, clip, static_cast<TInputOptions*>(nullptr)));
+  EXPECT_EQ(encoder.LastErrMsg(), "max input files 1 reached");
+  EXPECT_TRUE(log.Contains("max input files 1 reached", llError));
+  ASSERT_TRUE(encoder.SetOutputFile(task, dir.File("one.mkv"), static_cast<TOutputOptions*>(nullptr)))
+      << encoder.LastErrMsg();
+  EXPECT_FALSE(encoder.SetOutputFile(task, dir.File("two.mkv"), static_cast<TOutputOptions*>(nullptr)));
+  EXPECT_EQ(encoder.LastErrMsg(), "max output files 1 reached");
+  EXPECT_TRUE(log.Contains("max output files 1 reached", llError));
+  EXPECT_EQ(encoder.Task(task)->nb_input_files(), 1);
+  EXPECT_EQ(encoder.Task(task)->nb_output_files(), 1);
+  encoder.ClearTasks();
+  EXPECT_TRUE(dir.Entries().empty());  // the unstarted task's temporary output goes with it
 }
 
 struct BadOutputCase {
