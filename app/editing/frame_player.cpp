@@ -49,6 +49,11 @@ bool TFramePlayer::IsOpen() const { return decoder_->FileHandle() != nullptr; }
 
 bool TFramePlayer::Open(const QString& file, bool paused) {
   Stop();
+  // A file that fails to open leaves nothing of the previous one behind.
+  picture_ = QImage();
+  duration_ = -1;
+  frame_w_ = frame_h_ = 0;
+  current_pts_ = 0;
   if (!AVLibLoaded()) {
     last_err_msg_ = QStringLiteral("libav not loaded.");
     return false;

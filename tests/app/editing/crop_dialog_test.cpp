@@ -206,6 +206,11 @@ TEST_F(CropDialog, SourceThatDoesNotOpenKeepsNoEarlierEntrysValues) {
   ASSERT_EQ(sink.reports.size(), 1);
   dialog.Apply();
   EXPECT_EQ(dialog.Values(), second);
+  // Nor does the player keep the earlier source's picture, size or length.
+  EXPECT_TRUE(dialog.SourcePlayer().Picture().isNull());
+  EXPECT_EQ(dialog.SourcePlayer().FrameWidth(), 0);
+  EXPECT_EQ(dialog.SourcePlayer().FrameHeight(), 0);
+  EXPECT_LE(dialog.SourcePlayer().Duration(), 0);
 }
 
 }  // namespace
