@@ -66,6 +66,13 @@ bool TCustomFFmpeg::HasInputFile(const std::string& path) const {
   return false;
 }
 
+bool TCustomFFmpeg::HasOutputFile(const std::string& path) const {
+  for (const TOutputFileEntry& out : output_files_) {
+    if (out.out && SameFile(out.out->file_name, path)) return true;
+  }
+  return false;
+}
+
 std::vector<std::string> TCustomFFmpeg::InputFileNames() const {
   std::vector<std::string> names;
   for (const TInputFileEntry& in : input_files_) names.push_back(in.file_name);

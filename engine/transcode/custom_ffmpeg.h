@@ -154,6 +154,8 @@ class TCustomFFmpeg {
 
   // Whether a path is (by file identity) one of this task's inputs.
   bool HasInputFile(const std::string& path) const;
+  // Whether `path` is the same file as one of the task's outputs.
+  bool HasOutputFile(const std::string& path) const;
   // Paths of the inputs, in order.
   std::vector<std::string> InputFileNames() const;
   // Final names of the outputs (one per output file, join slots once).

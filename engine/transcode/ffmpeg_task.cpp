@@ -292,6 +292,8 @@ int TFFmpegList::Add(std::unique_ptr<TFFmpeg> task) {
     for (const auto& other : FList) {
       if (other.get() != t && other->HasInputFile(path))
         return FormatText("Output file '%s' is an input of another task: refusing to overwrite it", path.c_str());
+      if (other.get() != t && other->HasOutputFile(path))
+        return FormatText("Output file '%s' is already an output of another task", path.c_str());
     }
     return {};
   };

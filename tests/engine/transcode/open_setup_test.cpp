@@ -478,6 +478,28 @@ TEST_F(OpenAndSetup, AnOutputThatIsAnInputIsRefusedAndTheSourceKept) {
   EXPECT_EQ(dir.Entries(), entries);
 }
 
+// Two tasks of one list writing the same file: the later one would replace
+// the earlier one's result when it is renamed into place.
+TEST_F(OpenAndSetup, AnOutputOfAnotherTaskIsRefused) {
+  fs::create_directory(dir.Path() / "sub");
+  TFFmpegList list;
+  for (int i = 0; i < 2; ++i) {
+    auto task = std::make_unique<TFFmpeg>(20);
+    ASSERT_TRUE(task->AddInput(MediaPath(Clip::WavPcm), nullptr)) << task->LastErrMsg();
+    list.Add(std::move(task));
+  }
+  ASSERT_TRUE(list.Items(0)->SetOutput(dir.File("same.wav"), nullptr)) << list.Items(0)->LastErrMsg();
+  for (const std::string& target : {dir.File("same.wav"), dir.File("sub/../same.wav")}) {
+    EXPECT_FALSE(list.Items(1)->SetOutput(target, nullptr)) << target;
+    EXPECT_EQ(list.Items(1)->LastErrMsg(), "Output file '" + target + "' is already an output of another task");
+  }
+  EXPECT_TRUE(list.Items(1)->SetOutput(dir.File("other.wav"), nullptr)) << list.Items(1)->LastErrMsg();
+  EXPECT_EQ(list.Items(1)->nb_output_files(), 1);
+  list.Clear();
+  EXPECT_TRUE(dir.Entries().count("sub"));
+  EXPECT_EQ(dir.Entries().size(), 1u);  // only the folder: no output was committed
+}
+
 TEST_F(OpenAndSetup, BrokenInputsAreRefusedWithTheirReason) {
   TTempFolder other;
   const std::string missing = other.File("missing.mp4");

@@ -153,6 +153,18 @@ TEST_F(ConvertCli, OnlyFailingFilesEndTheCommandWithItsStatus) {
   }
 }
 
+TEST_F(ConvertCli, TwoInputsWithOneOutputNameAreRefusedBeforeAnythingIsWritten) {
+  fs::create_directories(dir_ / "a");
+  fs::create_directories(dir_ / "b");
+  fs::copy_file(MediaPath(Clip::WavPcm), dir_ / "a" / "x.wav");
+  fs::copy_file(MediaPath(Clip::WavPcm), dir_ / "b" / "x.wav");
+  const TRun run = Cli(Quote((dir_ / "a" / "x.wav").string()) + " " + Quote((dir_ / "b" / "x.wav").string()) +
+                       " --output " + Quote((dir_ / "out").string()), "timeout -s KILL 120");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.err.find("is already an output of another task"), std::string::npos) << run.err;
+  EXPECT_EQ(FilesInOut(), 0u);
+}
+
 TEST_F(ConvertCli, JoinsInputsWithParallelTasksAllowed) {
   const std::string a = MediaPath(Clip::Mp4H264Aac);
   const TRun run = Cli(Quote(a) + " " + Quote(a) + " --join -j 2 --output " + Quote((dir_ / "out").string()) +
