@@ -144,7 +144,8 @@ int64_t TFrameDecoder::FrameDuration(int AStreamIndex) {
   if (!file_handle_ || AStreamIndex < 0 || AStreamIndex >= StreamCount()) return kDefaultFrameDuration;
   const AVStream* st = file_handle_->streams[AStreamIndex];
   for (AVRational r : {st->avg_frame_rate, st->r_frame_rate}) {
-    if (r.num != 0 && r.den != 0) return 1000000LL * r.den / r.num;
+    // At least a microsecond: steps and searches by one picture must move.
+    if (r.num > 0 && r.den > 0) return std::max<int64_t>(1000000LL * r.den / r.num, 1);
   }
   return kDefaultFrameDuration;
 }

@@ -318,6 +318,25 @@ TEST_F(FrameDecoder, PreviousKeyFrameSearchIsBoundedWhenNoEarlierPictureExists) 
   EXPECT_EQ(decoder.FrameInfo().PTS, 0);
 }
 
+// A stream that states 1.5 million pictures a second: a picture lasts less
+// than a microsecond. Its duration still counts as one microsecond, since
+// the steps and the backward search go by picture durations (0 would make
+// the backward search's bound never trip).
+TEST_F(FrameDecoder, PicturesShorterThanAMicrosecondLastOne) {
+  const std::string path = vidmill::testing::MediaDir() + "/sub_microsecond_pictures.nut";
+  ASSERT_EQ(vidmill::testing::RunCommand("ffmpeg -loglevel error -y -f lavfi -i testsrc2=s=64x48:r=25:d=0.2 "
+                                         "-c:v rawvideo -pix_fmt yuv420p -enc_time_base 1/1500000 "
+                                         "-vf settb=1/1500000,setpts=N*100 -r 1500000 -f nut '" + path + "'"),
+            0);
+  Load(path);
+  EXPECT_EQ(decoder.FrameDuration(decoder.FirstVideoStreamIndex()), 1);
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(decoder.Decode()) << decoder.LastErrMsg();
+  const int64_t reference = decoder.FrameInfo().PTS;
+  ASSERT_GT(reference, 0);
+  ASSERT_TRUE(decoder.DecodePreviousKeyFrame()) << decoder.LastErrMsg();
+  EXPECT_LT(decoder.FrameInfo().PTS, reference);
+}
+
 TEST_F(FrameDecoder, StillImageGivesItsPictureAgain) {
   ClipSpec s;
   s.name = "still.png";
