@@ -344,14 +344,14 @@ void TCustomEncoder::Pause() {
   if (!working_.load() || paused_.load()) return;
   std::lock_guard lock(terminate_lock_);
   paused_ = true;
-  for (int i = 0; i < tasks_.Count(); ++i) tasks_.Items(i)->Pause();
+  tasks_.PauseAll();
 }
 
 void TCustomEncoder::Resume() {
   if (!working_.load() || !paused_.load()) return;
   std::lock_guard lock(terminate_lock_);
   paused_ = false;
-  for (int i = 0; i < tasks_.Count(); ++i) tasks_.Items(i)->Resume();
+  tasks_.ResumeAll();
 }
 
 void TCustomEncoder::Stop(bool AWaitForStop) {
@@ -360,14 +360,7 @@ void TCustomEncoder::Stop(bool AWaitForStop) {
     pending_tasks_ = 0;
   }
   if (!working_.load()) return;
-  for (int i = 0; i < tasks_.Count(); ++i) {
-    TFFmpeg* task = tasks_.Items(i);
-    if (task->Converting()) {
-      task->Stop(AWaitForStop);
-    } else if (!task->Terminated()) {
-      task->TerminateWithoutRun();
-    }
-  }
+  tasks_.StopAll(AWaitForStop);
 }
 
 void TCustomEncoder::WaitForEnd() {

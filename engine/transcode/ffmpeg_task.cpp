@@ -339,6 +339,24 @@ bool TFFmpegList::IsInputOfAnyTask(const std::string& path) const {
   return false;
 }
 
+void TFFmpegList::PauseAll() {
+  for (const auto& t : FList) t->Pause();
+}
+
+void TFFmpegList::ResumeAll() {
+  for (const auto& t : FList) t->Resume();
+}
+
+void TFFmpegList::StopAll(bool wait) {
+  for (const auto& t : FList) {
+    if (t->Converting()) {
+      t->Stop(wait);
+    } else if (!t->Terminated()) {
+      t->TerminateWithoutRun();
+    }
+  }
+}
+
 void TFFmpegList::SetPostHookAll(TPostHook hook, bool on) {
   for (const auto& t : FList) {
     if (on) t->PostHooks.fetch_or(hook);

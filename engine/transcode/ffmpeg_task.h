@@ -100,6 +100,14 @@ class TFFmpegList {
   // Text of an out-of-range task index; empty when it is in range.
   std::string CheckIndex(int index) const;
 
+  // Pauses or resumes every task that runs on a worker thread (at its next
+  // packet boundary; a task started later is not affected).
+  void PauseAll();
+  void ResumeAll();
+  // Stops every converting task (waiting for each when `wait`) and
+  // terminates every task that was never started, without converting it.
+  void StopAll(bool wait);
+
   // Adds (`on`) or removes a post hook in every task.
   void SetPostHookAll(TPostHook hook, bool on);
   void SetPreviewAll(bool on) { SetPostHookAll(phPreview, on); }

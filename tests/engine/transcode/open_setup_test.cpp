@@ -500,6 +500,30 @@ TEST_F(OpenAndSetup, AnOutputOfAnotherTaskIsRefused) {
   EXPECT_EQ(dir.Entries().size(), 1u);  // only the folder: no output was committed
 }
 
+TEST_F(OpenAndSetup, StopAllTerminatesTasksThatNeverStarted) {
+  TFFmpegList list;
+  std::vector<int> terminated;
+  for (int i = 0; i < 2; ++i) {
+    auto task = std::make_unique<TFFmpeg>(20);
+    ASSERT_TRUE(task->AddInput(MediaPath(Clip::WavPcm), nullptr)) << task->LastErrMsg();
+    ASSERT_TRUE(task->SetOutput(dir.File("out" + std::to_string(i) + ".wav"), nullptr)) << task->LastErrMsg();
+    task->OnTerminate = [&terminated, i](TCustomFFmpeg*) { terminated.push_back(i); };
+    list.Add(std::move(task));
+  }
+  list.PauseAll();  // no worker yet: nothing to hold
+  list.ResumeAll();
+  list.StopAll(true);
+  EXPECT_EQ(terminated, (std::vector<int>{0, 1}));
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_TRUE(list.Items(i)->Terminated());
+    EXPECT_FALSE(list.Items(i)->Finished());
+    EXPECT_FALSE(list.Items(i)->Converting());
+  }
+  list.StopAll(true);  // a terminated task is not terminated again
+  EXPECT_EQ(terminated.size(), 2u);
+  EXPECT_TRUE(dir.Entries().empty());  // their unwritten outputs went with them
+}
+
 TEST_F(OpenAndSetup, BrokenInputsAreRefusedWithTheirReason) {
   TTempFolder other;
   const std::string missing = other.File("missing.mp4");
