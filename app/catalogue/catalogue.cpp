@@ -54,7 +54,7 @@ void TCatalogue::Distribute(const TStoredSelections& stored) {
   try {
     PlaceFormats();
     ApplyRecent(stored.Recent);
-    ApplyLastEdited(stored.LastEdited, stored.Values);
+    ApplyLastEdited(stored.LastEdited, stored.Values, stored.LastEditedTitle);
   } catch (const std::exception& e) {
     sink_.LogEvent(QString::fromUtf8(e.what()));
     sink_.ErrorReport(QString::fromLatin1(clm::kInitProfilesMsg), QString::fromLatin1(clm::kInitProfiles));
@@ -99,7 +99,7 @@ void TCatalogue::ApplyRecent(const std::optional<TFormatIndex>& stored) {
 }
 
 void TCatalogue::ApplyLastEdited(const std::optional<TFormatIndex>& stored,
-                                 const TLastEditedValues& values) {
+                                 const TLastEditedValues& values, const std::optional<QString>& title) {
   if (!stored || (stored->Category < 0 && stored->Position < 0)) return;
   TFormat* format = MutableFormatAt(*stored);
   if (!format) {
@@ -107,6 +107,15 @@ void TCatalogue::ApplyLastEdited(const std::optional<TFormatIndex>& stored,
                                   "no longer match a format and were ignored.")
                        .arg(stored->Category)
                        .arg(stored->Position));
+    return;
+  }
+  if (title && *title != format->Title) {
+    sink_.LogEvent(QStringLiteral("The stored settings of the last edited format \"%1\" were ignored: "
+                                  "profile %2, format %3 is now \"%4\".")
+                       .arg(*title)
+                       .arg(stored->Category)
+                       .arg(stored->Position)
+                       .arg(format->Title));
     return;
   }
   last_edited_ = *stored;

@@ -53,6 +53,10 @@ struct TStoredSelections {
   std::optional<TFormatIndex> Recent;      // recentprofileind, recentformatind
   std::optional<TFormatIndex> LastEdited;  // lasteditedprofileind, lasteditedformatind
   TLastEditedValues Values;
+  // lasteditedtitle: the title of the edited format when it was stored. When
+  // present and the pair now names a format of another title (the data files
+  // changed), the values are not applied.
+  std::optional<QString> LastEditedTitle;
 };
 
 class TCatalogue {
@@ -107,7 +111,8 @@ class TCatalogue {
  private:
   void PlaceFormats();
   void ApplyRecent(const std::optional<TFormatIndex>& stored);
-  void ApplyLastEdited(const std::optional<TFormatIndex>& stored, const TLastEditedValues& values);
+  void ApplyLastEdited(const std::optional<TFormatIndex>& stored, const TLastEditedValues& values,
+                       const std::optional<QString>& title);
 
   TReportSink& sink_;
   QVector<TProfile> categories_;

@@ -50,6 +50,7 @@ TStoredSettings ReadStoredSettings(QSettings& s) {
   v.AudioBitRate = StringValue(s, "audiobitrate").value_or(QString());
   v.SampleRate = StringValue(s, "samplerate").value_or(QString());
   v.Channels = StringValue(s, "channels").value_or(QString());
+  r.Selections.LastEditedTitle = StringValue(s, "lasteditedtitle");
   return r;
 }
 
@@ -72,6 +73,7 @@ bool WriteSettings(QSettings& s, const TSettingsToWrite& w) {
     s.setValue(QStringLiteral("audiobitrate"), f.AudioBitRate);
     s.setValue(QStringLiteral("samplerate"), f.SampleRate);
     s.setValue(QStringLiteral("channels"), f.Channel);
+    s.setValue(QStringLiteral("lasteditedtitle"), f.Title);
   }
   s.sync();
   return s.status() == QSettings::NoError;

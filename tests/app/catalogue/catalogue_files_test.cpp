@@ -263,7 +263,7 @@ TEST(CatalogueFiles, StoredSelections) {
   {  // Valid recent and last edited selections.
     TRecordingSink sink;
     TCatalogue catalogue(sink);
-    TStoredSelections stored{TFormatIndex{0, 1}, TFormatIndex{0, 1}, values};
+    TStoredSelections stored{TFormatIndex{0, 1}, TFormatIndex{0, 1}, values, QStringLiteral("P2")};
     catalogue.Load(folder.Path(), stored);
     EXPECT_EQ(catalogue.Current(), (TFormatIndex{0, 1}));
     EXPECT_EQ(catalogue.Recent(), (TFormatIndex{0, 1}));
@@ -288,7 +288,7 @@ TEST(CatalogueFiles, StoredSelections) {
   {  // Indices that no longer name a format are ignored with a log line.
     TRecordingSink sink;
     TCatalogue catalogue(sink);
-    TStoredSelections stored{TFormatIndex{7, 3}, TFormatIndex{1, 5}, values};
+    TStoredSelections stored{TFormatIndex{7, 3}, TFormatIndex{1, 5}, values, std::nullopt};
     catalogue.Load(folder.Path(), stored);
     EXPECT_EQ(catalogue.Current(), (TFormatIndex{0, 0}));
     EXPECT_EQ(catalogue.Recent(), (TFormatIndex{0, 0}));
@@ -304,10 +304,31 @@ TEST(CatalogueFiles, StoredSelections) {
   {  // Negative indices too.
     TRecordingSink sink;
     TCatalogue catalogue(sink);
-    catalogue.Load(folder.Path(), TStoredSelections{TFormatIndex{-3, 0}, TFormatIndex{0, -2}, values});
+    catalogue.Load(folder.Path(), TStoredSelections{TFormatIndex{-3, 0}, TFormatIndex{0, -2}, values, std::nullopt});
     EXPECT_EQ(catalogue.Current(), (TFormatIndex{0, 0}));
     EXPECT_EQ(catalogue.LastEdited(), (TFormatIndex{-1, -1}));
     EXPECT_EQ(sink.events.size(), 2);
+  }
+  {  // The pair still names a format, but another one than was edited (the
+     // data files changed): its values are not applied to it, with a log line.
+    TRecordingSink sink;
+    TCatalogue catalogue(sink);
+    catalogue.Load(folder.Path(), TStoredSelections{TFormatIndex{0, 1}, TFormatIndex{0, 1}, values,
+                                                    QStringLiteral("Phone HD")});
+    EXPECT_EQ(catalogue.LastEdited(), (TFormatIndex{-1, -1}));
+    EXPECT_EQ(catalogue.FormatAt({0, 1})->VideoCodecName, "video_codec_name-of-P2");
+    EXPECT_EQ(catalogue.FormatAt({0, 1})->Width, "width-of-P2");
+    ASSERT_EQ(sink.events.size(), 1);
+    EXPECT_TRUE(sink.events[0].contains("\"Phone HD\"")) << sink.events[0].toStdString();
+    EXPECT_TRUE(sink.events[0].contains("\"P2\"")) << sink.events[0].toStdString();
+    EXPECT_TRUE(sink.reports.isEmpty());
+  }
+  {  // Stored before the title was kept: applied as before.
+    TRecordingSink sink;
+    TCatalogue catalogue(sink);
+    catalogue.Load(folder.Path(), TStoredSelections{TFormatIndex{0, 1}, TFormatIndex{0, 1}, values, std::nullopt});
+    EXPECT_EQ(catalogue.LastEdited(), (TFormatIndex{0, 1}));
+    EXPECT_EQ(catalogue.FormatAt({0, 1})->VideoCodecName, "libx265");
   }
 }
 

@@ -25,6 +25,7 @@ TEST(AppSettings, AFreshStoreReadsNothing) {
   EXPECT_FALSE(s.ScreenShotsPath.has_value());
   EXPECT_FALSE(s.Selections.Recent.has_value());
   EXPECT_FALSE(s.Selections.LastEdited.has_value());
+  EXPECT_FALSE(s.Selections.LastEditedTitle.has_value());
 }
 
 TEST(AppSettings, WrittenValuesReadBackUnderTheirNames) {
@@ -57,6 +58,7 @@ TEST(AppSettings, WrittenValuesReadBackUnderTheirNames) {
   f.AudioBitRate = "128000";
   f.SampleRate = "48000";
   f.Channel = "2";
+  f.Title = "Phone 720p";
   w.OpenVideoDialogPath = "/home/me/Videos";
   w.LastEdited = {1, 3};
   w.LastEditedFormat = f;
@@ -76,6 +78,7 @@ TEST(AppSettings, WrittenValuesReadBackUnderTheirNames) {
   EXPECT_EQ(v.AudioBitRate, "128000");
   EXPECT_EQ(v.SampleRate, "48000");
   EXPECT_EQ(v.Channels, "2");
+  EXPECT_EQ(s.Selections.LastEditedTitle.value_or(""), "Phone 720p");
 }
 
 TEST(AppSettings, AnUnwritableStoreReportsFailure) {
