@@ -4,10 +4,13 @@
 // its snapshots.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
@@ -22,6 +25,7 @@
 #include <QSettings>
 #include <QSlider>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -444,6 +448,64 @@ TEST_F(MainWindow, PreviewPlaysTheSelectedEntryAndTakesNumberedSnapshots) {
   w->StopPreview();
   EXPECT_EQ(w->lblPlayTime->text(), "00:00:06 / 00:00:06");
   EXPECT_EQ(w->VideoTrackBar->value(), 0);
+}
+
+// The snapshot is the picture on screen: compared with the same picture
+// decoded by Debian's ffmpeg, so swapped colours, a flipped or shifted
+// picture would show.
+TEST_F(MainWindow, ASnapshotHoldsThePictureOnScreen) {
+  ClipSpec clip;
+  clip.name = "h264_snapshot_4s.mp4";
+  clip.seconds = 4.0;
+  clip.sample_rate = 0;
+  clip.codec_args = {"-c:v", "libx264", "-pix_fmt", "yuv420p"};
+  const std::string source = MakeClip(clip);
+  auto w = MakeWindow(std::make_unique<TScriptedConverter>());
+  w->AddFiles({QString::fromStdString(source)});
+  w->show();
+  QTemporaryDir shots;
+  w->SetSnapshotFolder(shots.path());
+  w->SetSnapshotFormat(sfBMP);
+  w->Play();
+  // Past the first second, so a picture of another time would show too.
+  ASSERT_TRUE(SpinUntil([&] {
+    int64_t shown = -1;
+    return w->FFPlayer().CurrentFrame(&shown).Width() > 0 && shown >= 1'000'000;
+  }));
+  w->PausePreview();
+  ASSERT_TRUE(SpinUntil([&] { return w->LastPlayState() == psPause; }));
+  // The picture on screen has settled once two looks 100 ms apart agree.
+  int64_t pts = -1;
+  ASSERT_TRUE(SpinUntil([&] {
+    int64_t before = -1;
+    w->FFPlayer().CurrentFrame(&before);
+    QTest::qWait(100);
+    w->FFPlayer().CurrentFrame(&pts);
+    return pts >= 0 && pts == before;
+  }));
+  w->TakeSnapshot();
+  w->StopPreview();
+  const QImage snapshot = QImage(QDir(shots.path()).filePath("h264_snapshot_4s_1.bmp")).convertToFormat(QImage::Format_RGB888);
+  ASSERT_EQ(snapshot.size(), QSize(320, 240));
+
+  // The reference: the first picture at or after the shown time (less than
+  // half a frame earlier, so rounding cannot pick the next one). The next
+  // picture of this clip differs by about 4.7 per sample.
+  const QString reference = QDir(shots.path()).filePath("reference.rgb");
+  const std::string command = "ffmpeg -v error -y -ss " + std::to_string(pts / 1e6 - 0.01) + " -i '" + source +
+                              "' -frames:v 1 -f rawvideo -pix_fmt rgb24 '" + reference.toStdString() + "'";
+  ASSERT_EQ(RunCommand(command), 0) << command;
+  QFile file(reference);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray expected = file.readAll();
+  ASSERT_EQ(expected.size(), 320 * 240 * 3);
+  double difference = 0;
+  for (int y = 0; y < 240; ++y) {
+    const uchar* row = snapshot.constScanLine(y);
+    for (int x = 0; x < 320 * 3; ++x)
+      difference += std::abs(int(row[x]) - int(uchar(expected[y * 320 * 3 + x])));
+  }
+  EXPECT_LT(difference / (320 * 240 * 3), 1.0) << "mean difference per sample at " << pts << " us";
 }
 
 TEST_F(MainWindow, StreamListsShowTheFilesStreamsAndSwitchThePreview) {
