@@ -44,7 +44,10 @@ QImage SnapshotImage(const TBitmap& frame) {
     case pf15bit: format = QImage::Format_RGB555; break;
     default: return QImage();
   }
-  return QImage(frame.Pixels(), frame.Width(), frame.Height(), frame.Stride(), format).copy();
+  const QImage shared(frame.Pixels(), frame.Width(), frame.Height(), frame.Stride(), format);
+  // Our 15- and 16-bit pictures keep blue in the high bits, Qt's red.
+  if (format == QImage::Format_RGB16 || format == QImage::Format_RGB555) return shared.rgbSwapped();
+  return shared.copy();
 }
 
 }  // namespace
