@@ -98,11 +98,13 @@ int EngineWrite(void* opaque, uint8_t* buf, int size) {
   auto* f = static_cast<EngineFile*>(opaque);
   int done = 0;
   while (done < size) {
-    if (Interrupted(*f)) return AVERROR_EXIT;
     const ssize_t n = ::write(f->fd, buf + done, static_cast<size_t>(size - done));
     if (n >= 0) {
       done += static_cast<int>(n);
     } else if (errno == EAGAIN) {
+      // Only a write that would block is abandoned: one that goes through
+      // is never cut short, so a stop cannot tear a packet out of a file.
+      if (Interrupted(*f)) return AVERROR_EXIT;
       WaitSlice(f->fd, POLLOUT);
     } else if (errno != EINTR) {
       return AVERROR(errno);

@@ -169,6 +169,30 @@ TEST_F(EncoderEvents, StopMidRunEndsPromptlyWithAClosedPartialOutput) {
   ExpectNoEmptyFile();
 }
 
+// A stop lands wherever the task is, often inside a write to the output:
+// the task must end stopped, never failed, with a whole file.
+TEST_F(EncoderEvents, StopsAtAnyMomentEndTheTaskStoppedNotFailed) {
+  const std::string clip = SmallClip(3.0);
+  for (int i = 0; i < 15; ++i) {
+    SCOPED_TRACE("stop " + std::to_string(i));
+    TEncoderHarness h;
+    const std::string out = folder_.File("stop" + std::to_string(i) + ".mp4");
+    h.AddTask(clip, out, kFast);
+    h.encoder.Start(1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30 + 7 * i));
+    h.encoder.Stop(true);
+    h.encoder.WaitForEnd();
+    const std::vector<TTerminateInfo> t = h.Terminates();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_FALSE(t[0].Exception) << t[0].ExceptionMsg;
+    if (fs::exists(out)) {
+      const TMediaFacts facts = DecodeFacts(out);
+      EXPECT_TRUE(facts.ok) << facts.error;
+    }
+  }
+  ExpectNoEmptyFile();
+}
+
 TEST_F(EncoderEvents, StopRightAfterStartLeavesNoEmptyFile) {
   TEncoderHarness h;
   h.AddTask(SmallClip(6.0), folder_.File("s.mp4"), kPaced);
