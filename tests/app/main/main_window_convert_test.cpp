@@ -217,7 +217,8 @@ TEST_F(Conversion, CancelInTheMiddleLeavesNoEmptyFileAndTheListAsItWas) {
   window_->ProgressWindow().CancelButton->click();
   ASSERT_TRUE(SpinUntil([&] { return !window_->Running(); }, 60000));
 
-  EXPECT_TRUE(window_->EventsLog().Lines().last().endsWith("-> Conversion cancelled."));
+  EXPECT_TRUE(window_->EventsLog().Lines().last().endsWith("-> Conversion cancelled."))
+      << window_->EventsLog().Lines().join("\n").toStdString();
   for (const QString& file : FilesIn(out_.path())) EXPECT_GT(QFileInfo(file).size(), 0) << file.toStdString();
   ASSERT_EQ(window_->List().Count(), before.size());
   for (int i = 0; i < before.size(); ++i) {
