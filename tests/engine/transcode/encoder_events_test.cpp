@@ -122,10 +122,7 @@ TEST_F(EncoderEvents, StartOnAnEmptyListEndsTheRunAtOnce) {
     SCOPED_TRACE("threads " + std::to_string(threads));
     TEncoderHarness h;
     h.encoder.Start(threads);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!h.encoder.Terminated() && std::chrono::steady_clock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    ASSERT_TRUE(h.encoder.Terminated());
+    ASSERT_TRUE(TEncoderHarness::WaitFor([&] { return h.encoder.Terminated(); }));
     h.encoder.WaitForEnd();
     const std::vector<TTerminateInfo> t = h.Terminates();
     ASSERT_EQ(t.size(), 1u);
